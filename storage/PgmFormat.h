@@ -1,0 +1,28 @@
+// Label-map file layout shared by the region storage and the grid mode:
+// binary P5 with a fixed comment line; 16-bit samples are written low byte first.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace pgm {
+
+// Maps of 256 or more labels need 16-bit samples.
+inline bool needsWideSamples(long labelCount) { return labelCount > 255; }
+
+inline std::string labelMapHeader(int width, int height, bool wide) {
+  char text[128];
+  std::snprintf(text, sizeof text,
+                wide ? "P5\n# Created by Brindle image segmentation tool\n%d %d\n65535\n"
+                     : "P5\n# Created by Brindle image segmentation tool\n%d %d\n255\n",
+                width, height);
+  return text;
+}
+
+// Returns false when the stream refused a byte.
+inline bool putSample(std::FILE* file, unsigned label, bool wide) {
+  if (std::fputc(static_cast<int>(label & 0xFFu), file) == EOF) return false;
+  return !wide || std::fputc(static_cast<int>((label >> 8) & 0xFFu), file) != EOF;
+}
+
+}  // namespace pgm

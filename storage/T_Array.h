@@ -1,0 +1,87 @@
+// Checked 2-D array indexed [x][y]: one allocation per column.
+#pragma once
+
+#include <new>
+
+#include "storage/Report.h"
+
+template <class T>
+class T_Array {
+ public:
+  T_Array() = default;
+  ~T_Array() { deallocateArray(); }
+  T_Array(const T_Array&) = delete;  // whole-image copies go through the storages' copyFrom
+  T_Array& operator=(const T_Array&) = delete;
+
+  T** allocateArray(short width, short heigth) {
+    if (width < 0 || heigth < 0)
+      reportFatal("T_Array::allocateArray( short int width, short int heigth ) -> Allocation error! (wrong array dimensions)");
+    this->width = width;
+    this->height = heigth;
+    if (columns != nullptr)
+      reportFatal("T_array::allocateArray( short int width, short int heigth ), Array already allocated!");
+    columns = new (std::nothrow) T*[width > 0 ? width : 1];
+    if (columns == nullptr) reportAllocationFailure();
+    for (short x = 0; x < width; ++x) columns[x] = nullptr;
+    for (short x = 0; x < width; ++x) {
+      // Value-initialised: class elements start at zero; scalars are cleared
+      // too, which costs little and keeps reads of unwritten pixels defined.
+      columns[x] = new (std::nothrow) T[heigth > 0 ? heigth : 1]();
+      if (columns[x] == nullptr) reportAllocationFailure();
+    }
+    return columns;
+  }
+
+  void deallocateArray() {
+    if (columns == nullptr) return;
+    for (short x = 0; x < width; ++x) {
+      delete[] columns[x];
+      columns[x] = nullptr;
+    }
+    delete[] columns;
+    columns = nullptr;
+  }
+
+  T* getPtr2Element(short x, short y) {
+    if (columns == nullptr)
+      reportFatal("T_Array::getPtr2Element( short int x, short int y ), Array has NOT been allocated!");
+    if (!inside(x, y))
+      reportFatal("T_Array::getPtr2Element( short int x, short int y ), Wrong pixel coordinates!");
+    return &columns[x][y];
+  }
+
+  const T* getCPtr2Element(short x, short y) const {
+    if (columns == nullptr)
+      reportFatal("T_Array::getCPtr2Element( short int x, short int y ) const, Array has NOT been allocated!");
+    if (!inside(x, y))
+      reportFatal("T_Array::getCPtr2Element( short int x, short int y ) const, Wrong pixel coordinates!");
+    return &columns[x][y];
+  }
+
+  void writeElement(short x, short y, const T& element) {
+    if (columns == nullptr)
+      reportFatal("T_Array::writeElement( short int x, short int y, const T& element ), Array has NOT been allocated yet!");
+    if (!inside(x, y))
+      reportFatal("T_Array::writeElement( short int x, short int y, const T& element ), Wrong pixel coordinates!");
+    columns[x][y] = element;
+  }
+
+  T** getPtr2Array() {
+    if (columns == nullptr) reportFatal("T_Array::getPtr2Array( void ), Array has NOT been allocated!");
+    return columns;
+  }
+
+  bool isAllocated() const { return columns != nullptr; }
+  short getWidth() const { return width; }
+  short getHeight() const { return height; }
+
+ private:
+  bool inside(short x, short y) const { return x >= 0 && x < width && y >= 0 && y < height; }
+  [[noreturn]] static void reportAllocationFailure() {
+    reportFatal("T_array::allocateArray( short int width, short int heigth ), Memory allocation error!");
+  }
+
+  short width = -1;
+  short height = -1;
+  T** columns = nullptr;
+};
