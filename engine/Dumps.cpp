@@ -1,0 +1,1 @@
+// Diagnostic dump writers of the engine.

@@ -1,0 +1,73 @@
+// Final labelling: live regions become numbered, coloured regions of the result.
+#include "color/T_ColorConverter.h"
+#include "engine/M_RSST.h"
+
+namespace {
+
+void addBand(S_RegionStorage& result, E_RegionInfo* band, int x0, int x1, int y0, int y1) {
+  for (int y = y0; y < y1; ++y)
+    for (int x = x0; x < x1; ++x) result.addPel2Region(band, static_cast<short>(x), static_cast<short>(y));
+}
+
+// The margin band is one region, label 0, painted red.
+void writeMarginRegion(S_RegionStorage& result, int margin) {
+  const int w = result.getWidth();
+  const int h = result.getHeight();
+  E_RegionInfo* band = result.newRegion(0, 0);
+  band->setObjectID(0);
+  band->writeRegRgb(255, 0, 0);
+  addBand(result, band, 1, w, 0, 1);
+  addBand(result, band, 0, w, 1, margin);
+  addBand(result, band, 0, margin, margin, h);
+  addBand(result, band, w - margin, w, margin, h);
+  addBand(result, band, margin, w - margin, h - margin, h);
+}
+
+// Odd sizes leave one column or row outside the working area: each of its
+// pels joins the region of its neighbour on the working side.
+void coverOddEdges(S_RegionStorage& result, int margin, int width, int height) {
+  const bool oddWidth = result.getWidth() - 2 * margin > width;
+  const bool oddHeight = result.getHeight() - 2 * margin > height;
+  const int lastX = margin + width;
+  const int lastY = margin + height;
+  if (oddWidth)
+    for (int y = margin; y < lastY; ++y)
+      result.addPel2Region(result.getPtr2PelRegion(lastX - 1, y), lastX, y);
+  if (oddHeight) {
+    for (int x = margin; x < lastX; ++x)
+      result.addPel2Region(result.getPtr2PelRegion(x, lastY - 1), x, lastY);
+    if (oddWidth) result.addPel2Region(result.getPtr2PelRegion(lastX - 1, lastY), lastX, lastY);
+  }
+}
+
+}  // namespace
+
+void M_RSST::writeOutput(S_RegionStorage& result, unsigned margin) {
+  result.clearStorage();
+  const int edge = static_cast<int>(margin);
+  short label = 0;
+  if (margin > 0) {
+    writeMarginRegion(result, edge);
+    label = 1;
+  }
+  forEachLiveRegion([&](int index, uint32_t) {
+    RSSTPixelList* pixel = regions[index].firstPixel;
+    E_RegionInfo* region = result.newRegion(static_cast<short>(edge + pixel->pixelIndex % width),
+                                            static_cast<short>(edge + pixel->pixelIndex / width));
+    double L = 0, u = 0, v = 0;
+    modelOf(&regions[index]).getAverageColor(modelOf(&regions[index]).getDominantShadeList(), L, u, v);
+    unsigned char r = 0, g = 0, b = 0;
+    T_ColorConverter::luv2rgbPrime(L, u, v, r, g, b);
+    region->writeRegRgb(r, g, b);
+    region->setObjectID(label++);
+    for (pixel = pixel->next; pixel != nullptr; pixel = pixel->next)
+      result.addPel2Region(region, static_cast<short>(edge + pixel->pixelIndex % width),
+                           static_cast<short>(edge + pixel->pixelIndex / width));
+  });
+  coverOddEdges(result, edge, width, height);
+}
+
+void M_RSST::extractLinkNumbers() {
+  if (heapSize == 0) return;
+  forEachLiveRegion([&](int index, uint32_t) { regions[index].linkCount = static_cast<int32_t>(countLinks(regions[index].linkList)); });
+}

@@ -1,0 +1,115 @@
+// The 1-based link min-heap and the link bookkeeping of a merge.
+#include "engine/M_RSST.h"
+
+// Equal costs never move up, so on a flat image the oldest link stays on top
+// and merges follow link creation order.
+unsigned M_RSST::rsst_upHeapLPA(unsigned k) {
+  RSSTLink* link = linkHeap[k];
+  const double cost = link->cost;
+  while (cost < linkHeap[k / 2]->cost) {  // the sentinel in slot 0 stops the walk
+    linkHeap[k] = linkHeap[k / 2];
+    linkHeap[k]->heapIndex = k;
+    k /= 2;
+  }
+  linkHeap[k] = link;
+  link->heapIndex = k;
+  return k;
+}
+
+// On equal child costs the left child is taken, and a link only moves below a
+// child that is strictly cheaper.
+unsigned M_RSST::rsst_reheapLPA(unsigned k) {
+  RSSTLink* link = linkHeap[k];
+  const double cost = link->cost;
+  if (cost < linkHeap[k / 2]->cost) return rsst_upHeapLPA(k);
+  if (k > heapSize / 2) {
+    link->heapIndex = k;
+    return k;
+  }
+  do {
+    unsigned child = 2 * k;
+    if (child < heapSize && linkHeap[child]->cost > linkHeap[child + 1]->cost) ++child;
+    if (!(cost > linkHeap[child]->cost)) break;
+    linkHeap[k] = linkHeap[child];
+    linkHeap[k]->heapIndex = k;
+    k = child;
+  } while (k <= heapSize / 2);
+  linkHeap[k] = link;
+  link->heapIndex = k;
+  return k;
+}
+
+void M_RSST::removeLinkFromHeap(RSSTLink* link) {
+  const uint32_t slot = link->heapIndex;
+  if (slot < heapSize) {
+    linkHeap[slot] = linkHeap[heapSize];
+    --heapSize;
+    rsst_reheapLPA(slot);
+  } else {
+    --heapSize;
+  }
+  link->heapIndex = 0;
+}
+
+// Moves the absorbed region's links to the survivor. A link to a region the
+// survivor already touches is redundant and leaves the heap; the others are
+// pushed onto the survivor's list in the order the absorbed list holds them.
+void M_RSST::rsst_updateLinks(int absorbed, int survivor) {
+  RSSTRegion& b = regions[absorbed];
+  RSSTRegion& a = regions[survivor];
+  RSSTRegionLinkList* const survivorHead = a.linkList;
+
+  // Whether a neighbour is already on the survivor's list (dead nodes
+  // included) is all the search decides, so mark those neighbours once.
+  if (!referencePaths) {
+    if (liveStamp_.size() < static_cast<std::size_t>(width) * height) liveStamp_.assign(static_cast<std::size_t>(width) * height, 0);
+    if (++liveStampValue_ == 0) {
+      std::fill(liveStamp_.begin(), liveStamp_.end(), 0);
+      liveStampValue_ = 1;
+    }
+    for (RSSTRegionLinkList* node = survivorHead; node != nullptr; node = node->next) {
+      liveStamp_[node->link->regionA] = liveStampValue_;
+      liveStamp_[node->link->regionB] = liveStampValue_;
+    }
+  }
+
+  RSSTRegionLinkList* next = nullptr;
+  for (RSSTRegionLinkList* node = b.linkList; node != nullptr; node = next) {
+    next = node->next;
+    RSSTLink* link = node->link;
+    if (link->heapIndex == 0) continue;
+    const int neighbour = link->regionA != absorbed ? link->regionA : link->regionB;
+    const bool redundant = referencePaths ? rsst_searchRLL(survivorHead, neighbour) != 0
+                                          : liveStamp_[neighbour] == liveStampValue_;
+    if (redundant) {
+      removeLinkFromHeap(link);
+    } else {
+      if (link->regionB == absorbed) link->regionB = survivor;
+      else link->regionA = survivor;
+      rsst_insertElementRLL(node, &a.linkList);
+    }
+  }
+
+  RSSTRegionLinkList** slot = &a.linkList;
+  while (*slot != nullptr) {
+    RSSTRegionLinkList* node = *slot;
+    RSSTLink* link = node->link;
+    if (link->heapIndex == 0) {
+      *slot = node->next;
+      continue;
+    }
+    link->cost = (this->*linkCost)(&regions[link->regionA], &regions[link->regionB]);
+    rsst_reheapLPA(link->heapIndex);
+    slot = &node->next;
+  }
+}
+
+// Each slot is priced before any upward move can reach it, so successive
+// upward moves rebuild a valid heap.
+void M_RSST::rsst_recalculateCosts() {
+  for (uint32_t k = 1; k <= heapSize; ++k) {
+    RSSTLink* link = linkHeap[k];
+    link->cost = (this->*linkCost)(&regions[link->regionA], &regions[link->regionB]);
+    rsst_upHeapLPA(k);
+  }
+}

@@ -1,0 +1,124 @@
+// The engine object, its size-dependent limits and the processing pipeline.
+#include "engine/M_RSST.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "engine/ScratchTable.h"
+#include "storage/Report.h"
+
+M_RSST::M_RSST()
+    : linkCost(&M_RSST::linkCost_ColorAndSize),
+      jointProperties(&M_RSST::jointProperties_ColorMean) {}
+
+M_RSST::~M_RSST() {
+  rsst_freeMemory();
+  if (colorModels != nullptr) deallocateLUVModels();
+  if (contours != nullptr) deallocateContours();
+}
+
+M_RSST& M_RSST::operator=(const M_RSST& other) {
+  if (this == &other) return *this;
+  PAM_RSST::operator=(other);
+  linkCost = other.linkCost;
+  jointProperties = other.jointProperties;
+  colorThreshold = other.colorThreshold;
+  wantedRegions = other.wantedRegions;
+  referencePaths = other.referencePaths;
+  return *this;
+}
+
+void M_RSST::processFrame(S_CImageStorage& image, S_RegionStorage& result, unsigned wanted,
+                          unsigned regionFloor, unsigned margin) {
+  const long long border = 2LL * margin;
+  if (image.getWidth() - border < 5 || image.getHeight() - border < 5) {
+    reportWarning("\nInput image too small!");
+    return;
+  }
+  statFile = nullptr;
+  convertInput2LUV(&image, margin);
+  gaussianBlur();
+  setSizeDependentParameters();
+  wantedRegions = wanted >= 2048 ? 2048 : wanted;
+  if (wantedRegions < 2) wantedRegions = 2;
+  linkCost = &M_RSST::linkCost_ColorAndSize;
+  jointProperties = &M_RSST::jointProperties_ColorMean;
+  rsst_initRSST();
+  merge_AvgColorAndSize(false, firstStageTarget);
+
+  allocateLUVModels(static_cast<int>(regionCount));
+  extractLUVModels();
+  allocateContours(static_cast<int>(regionCount));
+  extractContours();
+  updateColorThreshold();
+
+  merge_ColorAndContour();
+  merge_WeakBorders();
+  merge_VerySmall();
+  merge_ShapeComplxReduction();
+  merge_VerySimilarColor();
+  merge_Small();
+  merge_JaggedAndSimilarColor();
+  merge_RemoveComplex();
+  merge_RemoveVeryComplex();
+  merge_RemoveJagged();
+  merge_CreatesSimple();
+  merge_Background();
+  merge_SmallWithBig();
+  merge_MediumAndSimilarColor();
+  merge_MediumAndSimpler();
+  merge_ForceSmallest(regionFloor);
+
+  result.allocateStorage(image.getWidth(), image.getHeight());
+  writeOutput(result, margin);
+  deallocateLUVModels();
+  deallocateContours();
+  rsst_freeMemory();
+  if (statFile != nullptr) {
+    std::fclose(statFile);
+    statFile = nullptr;
+  }
+}
+
+void M_RSST::setSizeDependentParameters() {
+  const int w = width;
+  const int h = height;
+  imageArea = static_cast<uint32_t>(w) * static_cast<uint32_t>(h);
+  firstStageTarget = firstStageRegions;
+  includedSizeLimit = static_cast<uint32_t>(imageArea * includedSizeRatio);
+  mediumSizeLimit = static_cast<uint32_t>(imageArea * mediumSizeRatio);
+  borderBandX = w / 70;
+  borderBandY = h / 55;
+  borderLimitX = w - w / 70 - 1;
+  if (borderLimitX < 0) borderLimitX = 0;
+  borderLimitY = h - h / 55 - 1;
+  if (borderLimitY < 0) borderLimitY = 0;
+  jaggednessRadius = static_cast<int32_t>(std::floor(std::sqrt(imageArea * 0.0008) * 0.5));
+  if (jaggednessRadius < 2) jaggednessRadius = 2;
+}
+
+void* M_RSST::rsst_emalloc(long long size) {
+  if (size <= 0) reportFatal("M_RSST::rsst_emalloc(n) -> Wrong size: <= 0!");
+  void* block = std::malloc(static_cast<std::size_t>(size));
+  if (block == nullptr) reportFatal("M_RSST::rsst_emalloc(n) -> memory allocation error.");
+  return block;
+}
+
+void M_RSST::forEachLiveRegion(const std::function<void(int, uint32_t)>& visit) {
+  const long long entries = (static_cast<long long>(width) + 1) * (height + 1);
+  ScratchTable<uint32_t> savedCounts(rsst_emalloc(entries * static_cast<long long>(sizeof(uint32_t))));
+  for (uint32_t k = 1; k <= heapSize; ++k) {
+    for (int index : {linkHeap[k]->regionA, linkHeap[k]->regionB}) {
+      RSSTRegion& region = regions[index];
+      if (region.pixelCount == 0) continue;
+      savedCounts[index] = region.pixelCount;
+      region.pixelCount = 0;
+      visit(index, savedCounts[index]);
+    }
+  }
+  for (uint32_t k = 1; k <= heapSize; ++k) {
+    for (int index : {linkHeap[k]->regionA, linkHeap[k]->regionB}) {
+      if (regions[index].pixelCount == 0) regions[index].pixelCount = savedCounts[index];
+    }
+  }
+}

@@ -1,0 +1,271 @@
+// The region-merging segmentation engine: a recursive shortest spanning tree
+// over a region adjacency graph, merged in seventeen stages.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "engine/PAM_RSST.h"
+#include "engine/descriptors/CLUVColorModel.h"
+#include "engine/descriptors/CRSSTContour.h"
+#include "storage/S_CImageStorage.h"
+#include "storage/S_RegionStorage.h"
+#include "storage/T_Array.h"
+#include "veskar_export.h"
+
+struct LabelView;
+
+struct RSSTLink {
+  uint32_t heapIndex;  // 0 marks a removed link
+  double cost;
+  int32_t regionA;     // survives a merge of this link
+  int32_t regionB;     // is absorbed by it
+};
+
+struct RSSTPixelList {
+  uint32_t pixelIndex;
+  RSSTPixelList* next;
+};
+
+// The parameter fields come first and are public: a caller tunes an engine by
+// setting them (or assigning a PAM_RSST to it) before processFrame.
+class VESKAR_EXPORT M_RSST : public PAM_RSST {
+ public:
+  struct RSSTRegionLinkList {
+    RSSTLink* link;
+    RSSTRegionLinkList* next;
+  };
+
+  struct RSSTRegion {
+    double meanL, meanU, meanV;
+    uint32_t pixelCount;
+    RSSTRegionLinkList* linkList;
+    RSSTPixelList* firstPixel;
+    RSSTPixelList* lastPixel;
+    int32_t colorModelIndex;
+    int32_t contourIndex;
+    int32_t linkCount;
+  };
+
+  using LinkCostFunction = double (M_RSST::*)(RSSTRegion*, RSSTRegion*);
+  using JointPropertiesFunction = void (M_RSST::*)(RSSTRegion*, RSSTRegion*);
+
+  static constexpr double kBlockingCost = 1000000.0;
+
+  M_RSST();
+  ~M_RSST();
+  M_RSST(const M_RSST&) = delete;
+  // Copies parameters and configuration; work memory is never shared.
+  M_RSST& operator=(const M_RSST& other);
+
+  void processFrame(S_CImageStorage& image, S_RegionStorage& result, unsigned wanted,
+                    unsigned regionFloor, unsigned margin);
+
+ protected:
+  // Pipeline steps and size-dependent limits.
+  void setSizeDependentParameters();
+  void* rsst_emalloc(long long size);
+  void convertInput2LUV(S_CImageStorage* image, unsigned margin);
+  void gaussianBlur();
+
+  // Region graph and link heap.
+  void rsst_initRSST();
+  void rsst_initRegionsArray();
+  void rsst_initLinks();
+  void rsst_initPL();
+  void rsst_setLink(int a, int b);
+  unsigned rsst_upHeapLPA(unsigned k);
+  unsigned rsst_reheapLPA(unsigned k);
+  void rsst_updateLinks(int absorbed, int survivor);
+  void rsst_recalculateCosts();
+  int rsst_merge2Regions();
+  void rsst_updateRegion(RSSTRegion* from, RSSTRegion* into);
+  void rsst_insertElementRLL(RSSTRegionLinkList* node, RSSTRegionLinkList** head);
+  int rsst_searchRLL(RSSTRegionLinkList* list, int regionIndex);
+  unsigned countLinks(RSSTRegionLinkList* list);
+  void rsst_freeMemory();
+  double mergingOrder(double a, double b, double c) { return 3 * a + b + c; }
+
+  // First stage.
+  void merge_AvgColorAndSize(bool recompute, unsigned target);
+  double linkCost_ColorAndSize(RSSTRegion* p, RSSTRegion* q);
+  void jointProperties_ColorMean(RSSTRegion* from, RSSTRegion* into);
+
+  // Colour models.
+  int allocateLUVModels(int n);
+  int deallocateLUVModels();
+  void extractLUVModels();
+
+  // Contours and the label map.
+  int allocateContours(int n);
+  int deallocateContours();
+  void extractContours();
+  void updateContoursOfMergedReg(RSSTRegion* from, RSSTRegion* into);
+  void jointProperties_ColortAndContour(RSSTRegion* from, RSSTRegion* into);
+  bool bIsContourPixel(int x, int y);
+  bool bIsRContourPixel(int x, int y);
+  bool bIsImageBorderPixel(int x, int y);
+  bool bIsPixelNeigbourWith(unsigned int label, int x, int y);
+  bool bIsPixel8NeighbourWith(unsigned int label, int x, int y);
+  bool bIsEven(int n) { return n % 2 == 0; }
+  unsigned char computeJaggedness4CPixel(int x, int y);
+  double computeCPointLength(int x, int y);
+
+  // Geometry measures (read-only).
+  double computeShapeComplexity(RSSTRegion* r);
+  void geometryIfMerged(RSSTRegion* a, RSSTRegion* b, double& commonContourLength,
+                        double& mergedComplexity);
+  void geometricCosts(RSSTRegion* a, RSSTRegion* b, double& borderCost, double& shapeCost,
+                      double& mergedComplexity);
+  void computeJaggOfContours(RSSTRegion* a, RSSTRegion* b, double& jaggedBorderCost,
+                             unsigned int& commonPixelCount, double& jaggedShareA,
+                             double& jaggedShareB);
+  double computeBoundaryStrength(RSSTRegion* a, RSSTRegion* b);
+  int countImageBorderPixels(RSSTRegion* r);
+  unsigned calcNumberOfCommonPixelsIB(RSSTRegion* a, RSSTRegion* b);
+  bool bImageBorderRegions(RSSTRegion* a, RSSTRegion* b);
+
+  // Stage driver, threshold and predicates.
+  void updateColorThreshold();
+  bool bIsSmallAndIncluded(RSSTRegion* a, RSSTRegion* b, double unused);
+  bool bIsSmallest(RSSTRegion* r);
+
+  // The sixteen contour-aware stages, in pipeline order.
+  void merge_ColorAndContour();
+  void merge_WeakBorders();
+  void merge_VerySmall();
+  void merge_ShapeComplxReduction();
+  void merge_VerySimilarColor();
+  void merge_Small();
+  void merge_JaggedAndSimilarColor();
+  void merge_RemoveComplex();
+  void merge_RemoveVeryComplex();
+  void merge_RemoveJagged();
+  void merge_CreatesSimple();
+  void merge_Background();
+  void merge_SmallWithBig();
+  void merge_MediumAndSimilarColor();
+  void merge_MediumAndSimpler();
+  void merge_ForceSmallest(unsigned regionFloor);
+
+  double linkCost_ColorContour(RSSTRegion* a, RSSTRegion* b);
+  double linkCost_WeakBorders(RSSTRegion* a, RSSTRegion* b);
+  double linkCost_VerySmall(RSSTRegion* a, RSSTRegion* b);
+  double linkCost_ShapeComplxReduction(RSSTRegion* a, RSSTRegion* b);
+  double linkCost_VerySimilarColor(RSSTRegion* a, RSSTRegion* b);
+  double linkCost_Small(RSSTRegion* a, RSSTRegion* b);
+  double linkCost_JaggedAndSimilarColor(RSSTRegion* a, RSSTRegion* b);
+  double linkCost_RemoveComplex(RSSTRegion* a, RSSTRegion* b);
+  double linkCost_RemoveVeryComplex(RSSTRegion* a, RSSTRegion* b);
+  double linkCost_RemoveJagged(RSSTRegion* a, RSSTRegion* b);
+  double linkCost_CreateSimple(RSSTRegion* a, RSSTRegion* b);
+  double linkCost_Background(RSSTRegion* a, RSSTRegion* b);
+  double linkCost_SmallWithBig(RSSTRegion* a, RSSTRegion* b);
+  double linkCost_MediumAndSimilarColor(RSSTRegion* a, RSSTRegion* b);
+  double linkCost_MediumAndSimpler(RSSTRegion* a, RSSTRegion* b);
+  double linkCost_ForceSmallest(RSSTRegion* a, RSSTRegion* b);
+
+  // Label output.
+  void writeOutput(S_RegionStorage& result, unsigned margin);
+  void extractLinkNumbers();
+
+  // Diagnostic dumps, for instrumenting the engine between stages.
+  void writeContours();
+  void writeColorShades();
+  void writeRegionShades(FILE* file, CLUVColorModel* model, int bandHeight);
+  void saveTableAsImage(unsigned** table, int width, int height, char* fileName);
+  void saveUCHARTableAsImage(unsigned** table, int width, int height, char* fileName);
+  void calcStat(const char* fileName);
+
+  // Calls visit(regionIndex, pixelCount) once per live region: heap slots in
+  // order, each link's regionA before its regionB. The pixel count serves as
+  // the visited mark during the walk (hence passed in) and is restored after.
+  void forEachLiveRegion(const std::function<void(int, uint32_t)>& visit);
+
+  // Pair measures shared by every contour-aware cost.
+  struct PairMeasures {
+    double colorDistance;
+    double commonContourLength;
+    double mergedComplexity;
+    double borderCost;
+    double shapeCost;
+    double combinedCost() const { return 3 * colorDistance + borderCost + shapeCost; }
+    // Limits are inclusive: a measure equal to its limit still passes.
+    bool within(double maxColor, double maxShape, double maxBorder) const {
+      return !(colorDistance > maxColor) && !(shapeCost > maxShape) && !(borderCost > maxBorder);
+    }
+  };
+  PairMeasures measurePair(RSSTRegion* a, RSSTRegion* b);
+  void measureGeometry(RSSTRegion* a, RSSTRegion* b, PairMeasures& m);
+  double colorDistanceOf(RSSTRegion* a, RSSTRegion* b);
+  // The gated cost shape: the exemption, then the stage's tests on the measures.
+  double gatedCost(RSSTRegion* a, RSSTRegion* b, const std::function<bool(const PairMeasures&)>& tests);
+  bool eitherAtLeastAsComplexAs(RSSTRegion* a, RSSTRegion* b, double gate);
+  void runStage(LinkCostFunction cost, void (M_RSST::*setLimits)() = nullptr);
+  void setVerySmallSizeLimit();
+  void setSmallSizeLimitFromCount();
+  void setSmallSizeLimitFromArea();
+  void mergeCheapestLink() { rsst_merge2Regions(); }
+  int indexOf(const RSSTRegion* r) const { return static_cast<int>(r - regions); }
+  CRSSTContour& contourOf(const RSSTRegion* r) { return contours[r->contourIndex]; }
+  CLUVColorModel& modelOf(const RSSTRegion* r) { return colorModels[r->colorModelIndex]; }
+  void removeLinkFromHeap(RSSTLink* link);
+  int32_t** labels() { return labelMap.getPtr2Array(); }
+  LabelView labelView();
+  bool windowInsideImage(int x, int y) const;
+  unsigned countLabelInWindow(int32_t** map, int label, int x, int y);
+  unsigned char jaggednessCode(unsigned sameLabelCount);
+  void codeColumn(int32_t** map, int x, const std::vector<int>& rows, std::vector<unsigned char>& codes);
+  void recodeContourPixels(CRSSTContour& list, int label, int x0, int y0, int x1, int y1);
+  uint32_t smallestLiveCount();
+
+  int16_t height = 0;
+  int16_t width = 0;
+  uint32_t heapSize = 0;
+  uint32_t regionCount = 0;
+  RSSTRegion* regions = nullptr;
+  RSSTLink** linkHeap = nullptr;
+  RSSTPixelList* pixelNodes = nullptr;
+  RSSTRegionLinkList* linkNodes = nullptr;
+  LinkCostFunction linkCost;
+  JointPropertiesFunction jointProperties;
+  CRSSTContour* contours = nullptr;
+  CLUVColorModel* colorModels = nullptr;
+  T_Array<int32_t> labelMap;
+  T_Array<uint32_t> contourDumpMap;
+  T_Array<double> smoothL, smoothU, smoothV;
+  int32_t contourCount = 0;
+  int32_t colorModelCount = 0;
+  FILE* statFile = nullptr;
+  double colorThreshold = 0.0;
+  uint32_t imageArea = 0;
+  uint32_t firstStageTarget = 0;
+  uint32_t includedSizeLimit = 0;
+  uint32_t verySmallSizeLimit = 0;
+  uint32_t smallSizeLimit = 0;
+  uint32_t mediumSizeLimit = 0;
+  uint32_t wantedRegions = 2;
+  int32_t borderBandX = 0;
+  int32_t borderBandY = 0;
+  int32_t borderLimitX = 0;
+  int32_t borderLimitY = 0;
+  int32_t jaggednessRadius = 2;
+
+  // Takes the literal, unoptimised paths (tests compare both on whole frames).
+  bool referencePaths = false;
+
+ private:
+  std::vector<uint32_t> liveStamp_;      // neighbour marks of the redundancy search
+  uint32_t liveStampValue_ = 0;
+  std::vector<int32_t> windowCounts_;    // summed-area scratch of the jaggedness recount
+  std::vector<int32_t> windowHistogram_; // sliding window counts of the contour extraction
+  std::vector<uint32_t> pendingRecount_;
+  std::unique_ptr<CRSSTContour> mergeList_;  // the contour of a merge, before it is stored
+  uint64_t mergeGeneration_ = 0;         // bumps on every merge: cached minima go stale
+  uint64_t smallestGeneration_ = UINT64_MAX;
+  uint32_t smallestCount_ = 0;
+};

@@ -1,0 +1,27 @@
+// The engine's tunable parameters with their defaults.
+#pragma once
+
+#include <cstdint>
+
+#include "veskar_export.h"
+
+class VESKAR_EXPORT PAM_RSST {
+ public:
+  PAM_RSST() { setDefault(); }
+  PAM_RSST(const PAM_RSST&) = default;
+  PAM_RSST& operator=(const PAM_RSST&) = default;
+
+  void setDefault() {
+    firstStageRegions = 255;
+    includedSizeRatio = 1.0 / 35.0;
+    verySmallSizeRatio = 0.005;
+    smallSizeRatio = 0.02;
+    mediumSizeRatio = 0.1;
+  }
+
+  uint32_t firstStageRegions;   // region count at which colour-and-size merging stops
+  double includedSizeRatio;     // area share below which a region counts as small when enclosed
+  double verySmallSizeRatio;
+  double smallSizeRatio;
+  double mediumSizeRatio;
+};

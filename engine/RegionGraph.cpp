@@ -1,0 +1,161 @@
+// The region graph: regions, links, adjacency and pixel lists, the merge step
+// and the first, colour-and-size stage.
+#include <cstdlib>
+#include <vector>
+
+#include "engine/M_RSST.h"
+
+void M_RSST::rsst_initRSST() {
+  rsst_initRegionsArray();
+  rsst_initLinks();
+  rsst_initPL();
+  labelMap.allocateArray(width, height);
+  contourDumpMap.allocateArray(width, height);
+  ++mergeGeneration_;  // a new graph: nothing cached from an earlier frame holds
+}
+
+void M_RSST::rsst_initRegionsArray() {
+  const long long count = static_cast<long long>(width) * height;
+  regionCount = static_cast<uint32_t>(count);
+  regions = static_cast<RSSTRegion*>(rsst_emalloc(count * static_cast<long long>(sizeof(RSSTRegion))));
+  double** planeL = smoothL.getPtr2Array();
+  double** planeU = smoothU.getPtr2Array();
+  double** planeV = smoothV.getPtr2Array();
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      RSSTRegion& region = regions[x + static_cast<long long>(y) * width];
+      region.meanL = planeL[x][y];
+      region.meanU = planeU[x][y];
+      region.meanV = planeV[x][y];
+      region.pixelCount = 1;
+      region.linkList = nullptr;
+      region.firstPixel = region.lastPixel = nullptr;
+      region.colorModelIndex = region.contourIndex = -1;
+      region.linkCount = 0;
+    }
+  }
+}
+
+void M_RSST::rsst_initLinks() {
+  const long long links = static_cast<long long>(height) * (width - 1) + static_cast<long long>(width) * (height - 1);
+  linkHeap = static_cast<RSSTLink**>(rsst_emalloc((links + 1) * static_cast<long long>(sizeof(RSSTLink*))));
+  RSSTLink* records = static_cast<RSSTLink*>(rsst_emalloc((links + 1) * static_cast<long long>(sizeof(RSSTLink))));
+  records[0] = RSSTLink{0, -1.0, -1, -1};  // sentinel: no cost is below it
+  for (long long i = 0; i <= links; ++i) linkHeap[i] = &records[i];
+  linkNodes = static_cast<RSSTRegionLinkList*>(rsst_emalloc(2 * links * static_cast<long long>(sizeof(RSSTRegionLinkList))));
+  heapSize = 0;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width - 1; ++x) rsst_setLink(x + y * width, x + y * width + 1);
+  for (int y = 0; y < height - 1; ++y)
+    for (int x = 0; x < width; ++x) rsst_setLink(x + y * width, x + (y + 1) * width);
+}
+
+void M_RSST::rsst_setLink(int a, int b) {
+  const uint32_t k = heapSize + 1;
+  RSSTLink* link = linkHeap[k];  // slots above heapSize still hold their own records
+  link->regionA = a;
+  link->regionB = b;
+  link->heapIndex = k;
+  link->cost = (this->*linkCost)(&regions[a], &regions[b]);
+  rsst_upHeapLPA(k);
+  RSSTRegionLinkList* pair = &linkNodes[2 * static_cast<std::size_t>(k - 1)];
+  pair[0] = RSSTRegionLinkList{link, nullptr};
+  pair[1] = RSSTRegionLinkList{link, nullptr};
+  rsst_insertElementRLL(&pair[0], &regions[a].linkList);
+  rsst_insertElementRLL(&pair[1], &regions[b].linkList);
+  heapSize = k;
+}
+
+void M_RSST::rsst_initPL() {
+  const long long count = static_cast<long long>(width) * height;
+  pixelNodes = static_cast<RSSTPixelList*>(rsst_emalloc(count * static_cast<long long>(sizeof(RSSTPixelList))));
+  for (long long p = 0; p < count; ++p) {
+    pixelNodes[p] = RSSTPixelList{static_cast<uint32_t>(p), nullptr};
+    regions[p].firstPixel = regions[p].lastPixel = &pixelNodes[p];
+  }
+}
+
+void M_RSST::rsst_insertElementRLL(RSSTRegionLinkList* node, RSSTRegionLinkList** head) {
+  node->next = *head;
+  *head = node;
+}
+
+int M_RSST::rsst_searchRLL(RSSTRegionLinkList* list, int regionIndex) {
+  for (; list != nullptr; list = list->next)
+    if (list->link->regionA == regionIndex || list->link->regionB == regionIndex) return 1;
+  return 0;
+}
+
+unsigned M_RSST::countLinks(RSSTRegionLinkList* list) {
+  unsigned live = 0;
+  for (; list != nullptr; list = list->next)
+    if (list->link->heapIndex != 0) ++live;
+  return live;
+}
+
+int M_RSST::rsst_merge2Regions() {
+  RSSTLink* top = linkHeap[1];
+  const int a = top->regionA;
+  const int b = top->regionB;
+  rsst_updateRegion(&regions[b], &regions[a]);
+  rsst_updateLinks(b, a);
+  --regionCount;
+  ++mergeGeneration_;
+  return static_cast<int>(regionCount);
+}
+
+void M_RSST::rsst_updateRegion(RSSTRegion* from, RSSTRegion* into) {
+  (this->*jointProperties)(from, into);
+  into->pixelCount += from->pixelCount;
+  into->lastPixel->next = from->firstPixel;
+  into->lastPixel = from->lastPixel;
+}
+
+void M_RSST::rsst_freeMemory() {
+  std::free(pixelNodes);
+  std::free(linkNodes);
+  std::free(regions);
+  if (linkHeap != nullptr) std::free(linkHeap[0]);  // slot 0 always holds the block's start
+  std::free(linkHeap);
+  pixelNodes = nullptr;
+  linkNodes = nullptr;
+  regions = nullptr;
+  linkHeap = nullptr;
+  heapSize = 0;
+  labelMap.deallocateArray();
+  contourDumpMap.deallocateArray();
+  smoothL.deallocateArray();
+  smoothU.deallocateArray();
+  smoothV.deallocateArray();
+  std::vector<uint32_t>().swap(liveStamp_);
+  std::vector<int32_t>().swap(windowCounts_);
+  std::vector<int32_t>().swap(windowHistogram_);
+}
+
+void M_RSST::merge_AvgColorAndSize(bool recompute, unsigned target) {
+  if (recompute) {
+    linkCost = &M_RSST::linkCost_ColorAndSize;
+    jointProperties = &M_RSST::jointProperties_ColorMean;
+    rsst_recalculateCosts();
+  }
+  const uint32_t limit = wantedRegions > target ? wantedRegions : target;
+  while (regionCount > limit) rsst_merge2Regions();
+}
+
+double M_RSST::linkCost_ColorAndSize(RSSTRegion* p, RSSTRegion* q) {
+  const double dL = p->meanL - q->meanL;
+  const double dU = p->meanU - q->meanU;
+  const double dV = p->meanV - q->meanV;
+  // Counts are widened before the product: large regions would wrap 32 bits.
+  return static_cast<double>(p->pixelCount) * q->pixelCount / (p->pixelCount + q->pixelCount) *
+         (dL * dL + dU * dU + dV * dV);
+}
+
+void M_RSST::jointProperties_ColorMean(RSSTRegion* from, RSSTRegion* into) {
+  const uint32_t nFrom = from->pixelCount;
+  const uint32_t nInto = into->pixelCount;
+  const double total = nInto + nFrom;
+  into->meanL = (nFrom * from->meanL + nInto * into->meanL) / total;
+  into->meanU = (nFrom * from->meanU + nInto * into->meanU) / total;
+  into->meanV = (nFrom * from->meanV + nInto * into->meanV) / total;
+}

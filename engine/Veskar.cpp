@@ -1,0 +1,8 @@
+// Placeholder exports of the library.
+#include "engine/Veskar.h"
+
+int nVeskar = 0;
+
+CVeskar::CVeskar() {}
+
+int fnVeskar() { return 42; }

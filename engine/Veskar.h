@@ -1,0 +1,13 @@
+// Placeholder exports of the library; nothing uses them.
+#pragma once
+
+#include "veskar_export.h"
+
+class VESKAR_EXPORT CVeskar {
+ public:
+  CVeskar();
+  CVeskar& operator=(const CVeskar&) { return *this; }
+};
+
+extern VESKAR_EXPORT int nVeskar;
+VESKAR_EXPORT int fnVeskar();

@@ -1,0 +1,245 @@
+// Contour records and the label map: extraction, pixel predicates, jaggedness
+// codes and the contour update of a merge.
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+#include "engine/M_RSST.h"
+#include "engine/descriptors/LabelView.h"
+#include "storage/Report.h"
+
+LabelView M_RSST::labelView() { return LabelView{labels(), width, height}; }
+
+int M_RSST::allocateContours(int n) {
+  if (contours != nullptr) reportFatal("M_RSST::allocateContours(...), Countours already allocated!");
+  contours = new (std::nothrow) CRSSTContour[n > 0 ? n : 1];
+  if (contours == nullptr) reportFatal("M_RSST::allocateContours(...), Memory allocation error!");
+  contourCount = n;
+  return 1;
+}
+
+int M_RSST::deallocateContours() {
+  if (contours == nullptr) reportFatal("M_RSST::deallocateContours(...), Contour NOT allocated!");
+  delete[] contours;
+  contours = nullptr;
+  contourCount = 0;
+  return 1;
+}
+
+bool M_RSST::bIsContourPixel(int x, int y) { return labelView().isContour(x, y); }
+
+bool M_RSST::bIsRContourPixel(int x, int y) {
+  const LabelView view = labelView();
+  return !view.onOuterRing(x, y) && view.differsFromA4Neighbour(x, y);
+}
+
+bool M_RSST::bIsImageBorderPixel(int x, int y) {
+  return x < borderBandX || y < borderBandY || x > borderLimitX || y > borderLimitY;
+}
+
+bool M_RSST::bIsPixelNeigbourWith(unsigned int label, int x, int y) {
+  return labelView().touches(static_cast<int32_t>(label), x, y);
+}
+
+bool M_RSST::bIsPixel8NeighbourWith(unsigned int label, int x, int y) {
+  int32_t** map = labels();
+  if (x - 1 < 0 || x + 1 >= width || y - 1 < 0 || y + 1 >= height) return false;
+  for (int i = x - 1; i <= x + 1; ++i)
+    for (int j = y - 1; j <= y + 1; ++j)
+      if (map[i][j] == static_cast<int32_t>(label)) return true;
+  return false;
+}
+
+bool M_RSST::windowInsideImage(int x, int y) const {
+  const int r = jaggednessRadius;
+  return !(x - r < 0 || y - r < 0 || x + r + 1 > width || y + r + 1 > height);
+}
+
+unsigned M_RSST::countLabelInWindow(int32_t** map, int label, int x, int y) {
+  const int r = jaggednessRadius;
+  unsigned same = 0;
+  for (int i = x - r; i <= x + r; ++i) {
+    const int32_t* column = map[i];
+    for (int j = y - r; j <= y + r; ++j) same += column[j] == label;
+  }
+  return same;
+}
+
+// 0 for a straight border, growing with the deviation from the half window.
+unsigned char M_RSST::jaggednessCode(unsigned sameLabelCount) {
+  const int r = jaggednessRadius;
+  const int half = (r + 1) * (2 * r + 1);
+  const int deviation = std::abs(static_cast<int>(sameLabelCount) - half);
+  return static_cast<unsigned char>(deviation * 255.0 / half);
+}
+
+unsigned char M_RSST::computeJaggedness4CPixel(int x, int y) {
+  int32_t** map = labels();
+  if (!windowInsideImage(x, y)) return 0;
+  return jaggednessCode(countLabelInWindow(map, map[x][y], x, y));
+}
+
+double M_RSST::computeCPointLength(int x, int y) {
+  if (x < 1 || y < 1 || x >= width - 1 || y >= height - 1) return 1.0;
+  return 1.2071;
+}
+
+void M_RSST::extractContours() {
+  int32_t** map = labels();
+  int next = 0;
+  forEachLiveRegion([&](int index, uint32_t) {
+    if (next >= contourCount) reportFatal("M_RSST::extractContours(...) -> Number of conours Excided!");
+    RSSTRegion& region = regions[index];
+    region.contourIndex = next;
+    contours[next].reset(width, height);
+    contours[next].regionIndex = index;
+    for (RSSTPixelList* p = region.firstPixel; p != nullptr; p = p->next)
+      map[p->pixelIndex % width][p->pixelIndex / width] = index;
+    ++next;
+  });
+  // Column by column, top to bottom: the order every contour lists its pixels in.
+  const LabelView view = labelView();
+  std::vector<int> rows;
+  std::vector<unsigned char> codes;
+  for (int x = 0; x < width; ++x) {
+    rows.clear();
+    for (int y = 0; y < height; ++y)
+      if (view.isContour(x, y)) rows.push_back(y);
+    codeColumn(map, x, rows, codes);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      const int y = rows[i];
+      contours[regions[map[x][y]].contourIndex].addContourPixel(
+          x, y, static_cast<float>(computeCPointLength(x, y)), codes[i]);
+    }
+  }
+}
+
+// Codes of the contour pixels of one column. Long columns of contour pixels
+// under a large window are counted with a window histogram that slides down
+// the column; the counts are the same either way.
+void M_RSST::codeColumn(int32_t** map, int x, const std::vector<int>& rows, std::vector<unsigned char>& codes) {
+  codes.assign(rows.size(), 0);
+  const int r = jaggednessRadius;
+  if (rows.empty() || x - r < 0 || x + r + 1 > width) return;
+  const long long side = 2 * r + 1;
+  const bool slide = !referencePaths && static_cast<long long>(rows.size()) * side * side > 2 * side * height;
+  if (!slide) {
+    for (std::size_t i = 0; i < rows.size(); ++i)
+      if (windowInsideImage(x, rows[i])) codes[i] = jaggednessCode(countLabelInWindow(map, map[x][rows[i]], x, rows[i]));
+    return;
+  }
+  if (windowHistogram_.size() < static_cast<std::size_t>(contourCount)) windowHistogram_.assign(contourCount, 0);
+  auto addRow = [&](int y, int delta) {
+    for (int i = x - r; i <= x + r; ++i) windowHistogram_[regions[map[i][y]].contourIndex] += delta;
+  };
+  for (int y = 0; y < 2 * r + 1 && y < height; ++y) addRow(y, +1);
+  int top = 0;  // window covers rows top..top+2r
+  std::size_t i = 0;
+  while (i < rows.size() && rows[i] < r) ++i;
+  for (; i < rows.size() && rows[i] + r + 1 <= height; ++i) {
+    while (top < rows[i] - r) {
+      addRow(top, -1);
+      addRow(top + 2 * r + 1, +1);
+      ++top;
+    }
+    codes[i] = jaggednessCode(windowHistogram_[regions[map[x][rows[i]]].contourIndex]);
+  }
+  for (int y = top; y < top + 2 * r + 1 && y < height; ++y) addRow(y, -1);
+}
+
+// A merge only turns from's pixels into's label, so a code can change only
+// where the window reaches a pixel of from: the others keep their codes.
+void M_RSST::updateContoursOfMergedReg(RSSTRegion* from, RSSTRegion* into) {
+  int32_t** map = labels();
+  CRSSTContour& kInto = contourOf(into);
+  CRSSTContour& kFrom = contourOf(from);
+  const int32_t label = kInto.regionIndex;
+  int x0 = width, y0 = height, x1 = -1, y1 = -1;
+  for (RSSTPixelList* p = from->firstPixel; p != nullptr; p = p->next) {
+    const int x = static_cast<int>(p->pixelIndex % width);
+    const int y = static_cast<int>(p->pixelIndex / width);
+    map[x][y] = label;
+    x0 = std::min(x0, x);
+    x1 = std::max(x1, x);
+    y0 = std::min(y0, y);
+    y1 = std::max(y1, y);
+  }
+  if (!mergeList_) mergeList_.reset(new CRSSTContour);
+  CRSSTContour& merged = *mergeList_;
+  merged.reset(width, height);
+  const LabelView view = labelView();
+  for (const CRSSTContour* k : {&kInto, &kFrom})
+    for (uint32_t i = 0; i < k->nPixels; ++i)
+      if (view.isContour(k->pixelX[i], k->pixelY[i]))
+        merged.addContourPixel(k->pixelX[i], k->pixelY[i], k->pixelLength[i], k->pixelJaggedness[i]);
+  kInto.reset(width, height);
+  kFrom.reset(width, height);
+  recodeContourPixels(merged, label, x0, y0, x1, y1);
+  for (uint32_t i = 0; i < merged.nPixels; ++i) {
+    const int x = static_cast<int>(merged.pixelX[i]);
+    const int y = static_cast<int>(merged.pixelY[i]);
+    kInto.addContourPixel(x, y, static_cast<float>(computeCPointLength(x, y)), merged.pixelJaggedness[i]);
+  }
+}
+
+// Recounts the codes of the listed pixels (all carrying label) whose window
+// reaches the changed box; a summed-area table over the reached area replaces
+// the per-pixel window scans when that is cheaper.
+void M_RSST::recodeContourPixels(CRSSTContour& list, int label, int x0, int y0, int x1, int y1) {
+  int32_t** map = labels();
+  const int r = jaggednessRadius;
+  std::vector<uint32_t>& pending = pendingRecount_;
+  pending.clear();
+  int bx0 = width, by0 = height, bx1 = -1, by1 = -1;
+  for (uint32_t i = 0; i < list.nPixels; ++i) {
+    const int x = static_cast<int>(list.pixelX[i]);
+    const int y = static_cast<int>(list.pixelY[i]);
+    if (!windowInsideImage(x, y)) {
+      list.pixelJaggedness[i] = 0;
+      continue;
+    }
+    const bool reaches = x + r >= x0 && x - r <= x1 && y + r >= y0 && y - r <= y1;
+    if (!reaches && !referencePaths) continue;
+    pending.push_back(i);
+    bx0 = std::min(bx0, x - r);
+    bx1 = std::max(bx1, x + r);
+    by0 = std::min(by0, y - r);
+    by1 = std::max(by1, y + r);
+  }
+  if (pending.empty()) return;
+  const long long side = 2 * r + 1;
+  const long long boxW = bx1 - bx0 + 1;
+  const long long boxH = by1 - by0 + 1;
+  if (referencePaths || static_cast<long long>(pending.size()) * side * side <= 2 * boxW * boxH) {
+    for (uint32_t i : pending)
+      list.pixelJaggedness[i] = jaggednessCode(countLabelInWindow(map, label, list.pixelX[i], list.pixelY[i]));
+    return;
+  }
+  // sat[(i)*(boxH+1) + j] counts the label over box columns < i and rows < j.
+  std::vector<int32_t>& sat = windowCounts_;
+  sat.assign(static_cast<std::size_t>((boxW + 1) * (boxH + 1)), 0);
+  for (long long i = 0; i < boxW; ++i) {
+    const int32_t* column = map[bx0 + i];
+    int32_t runningColumn = 0;
+    for (long long j = 0; j < boxH; ++j) {
+      runningColumn += column[by0 + j] == label;
+      sat[(i + 1) * (boxH + 1) + j + 1] = sat[i * (boxH + 1) + j + 1] + runningColumn;
+    }
+  }
+  for (uint32_t i : pending) {
+    const long long ax = static_cast<long long>(list.pixelX[i]) - r - bx0;
+    const long long ay = static_cast<long long>(list.pixelY[i]) - r - by0;
+    const long long cx = ax + side;
+    const long long cy = ay + side;
+    const int32_t count = sat[cx * (boxH + 1) + cy] - sat[ax * (boxH + 1) + cy] - sat[cx * (boxH + 1) + ay] +
+                          sat[ax * (boxH + 1) + ay];
+    list.pixelJaggedness[i] = jaggednessCode(static_cast<unsigned>(count));
+  }
+}
+
+void M_RSST::jointProperties_ColortAndContour(RSSTRegion* from, RSSTRegion* into) {
+  updateContoursOfMergedReg(from, into);
+  modelOf(into).addColorModel(&modelOf(from));
+  jointProperties_ColorMean(from, into);
+}

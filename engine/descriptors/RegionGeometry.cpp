@@ -1,0 +1,171 @@
+// Read-only shape measures of regions and region pairs over their contours.
+#include <cmath>
+
+#include "engine/M_RSST.h"
+#include "engine/descriptors/LabelView.h"
+
+namespace {
+
+constexpr double kComplexityFloor = 3.5;
+
+double flooredComplexity(double ratio) { return ratio <= kComplexityFloor ? kComplexityFloor : ratio; }
+
+// Shape gain runs linearly from 0 at a complexity ratio of 0.147 to 1 at 1.597.
+double shapeCostFor(double simplerComplexity, double mergedComplexity) {
+  double gain = (simplerComplexity / mergedComplexity - 0.727) * 0.6896551724137931 + 0.4;
+  if (!(gain >= 0)) gain = 0;
+  if (gain > 1) gain = 1;
+  return 1 - gain;
+}
+
+double shorterLength(const CRSSTContour& a, const CRSSTContour& b) { return a.length < b.length ? a.length : b.length; }
+
+}  // namespace
+
+double M_RSST::computeShapeComplexity(RSSTRegion* r) {
+  return flooredComplexity(contourOf(r).length / std::sqrt(static_cast<double>(r->pixelCount)));
+}
+
+void M_RSST::geometryIfMerged(RSSTRegion* a, RSSTRegion* b, double& commonContourLength,
+                              double& mergedComplexity) {
+  const LabelView view = labelView();
+  double rest = 0;
+  double facing[2] = {0, 0};
+  const RSSTRegion* partner[2] = {b, a};
+  const CRSSTContour* own[2] = {&contourOf(a), &contourOf(b)};
+  for (int side = 0; side < 2; ++side) {
+    const CRSSTContour& k = *own[side];
+    const int32_t other = contourOf(partner[side]).regionIndex;
+    for (uint32_t i = 0; i < k.nPixels; ++i) {
+      if (view.touches(other, k.pixelX[i], k.pixelY[i])) facing[side] += k.pixelLength[i];
+      else rest += k.pixelLength[i];
+    }
+  }
+  commonContourLength = facing[0] < facing[1] ? facing[0] : facing[1];
+  mergedComplexity = flooredComplexity(rest / std::sqrt(static_cast<double>(a->pixelCount + b->pixelCount)));
+}
+
+void M_RSST::measureGeometry(RSSTRegion* a, RSSTRegion* b, PairMeasures& m) {
+  const double qa = computeShapeComplexity(a);
+  const double qb = computeShapeComplexity(b);
+  geometryIfMerged(a, b, m.commonContourLength, m.mergedComplexity);
+  m.borderCost = 1 - m.commonContourLength / shorterLength(contourOf(a), contourOf(b));
+  m.shapeCost = shapeCostFor(qa < qb ? qa : qb, m.mergedComplexity);
+}
+
+void M_RSST::geometricCosts(RSSTRegion* a, RSSTRegion* b, double& borderCost, double& shapeCost,
+                            double& mergedComplexity) {
+  PairMeasures m;
+  measureGeometry(a, b, m);
+  borderCost = m.borderCost;
+  shapeCost = m.shapeCost;
+  mergedComplexity = m.mergedComplexity;
+}
+
+M_RSST::PairMeasures M_RSST::measurePair(RSSTRegion* a, RSSTRegion* b) {
+  PairMeasures m;
+  m.colorDistance = colorDistanceOf(a, b);
+  measureGeometry(a, b, m);
+  return m;
+}
+
+void M_RSST::computeJaggOfContours(RSSTRegion* a, RSSTRegion* b, double& jaggedBorderCost,
+                                   unsigned int& commonPixelCount, double& jaggedShareA,
+                                   double& jaggedShareB) {
+  const LabelView view = labelView();
+  commonPixelCount = 0;
+  double jaggedFacing[2] = {0, 0};
+  double jagged[2] = {0, 0};
+  const RSSTRegion* partner[2] = {b, a};
+  const CRSSTContour* own[2] = {&contourOf(a), &contourOf(b)};
+  for (int side = 0; side < 2; ++side) {
+    const CRSSTContour& k = *own[side];
+    const int32_t other = contourOf(partner[side]).regionIndex;
+    for (uint32_t i = 0; i < k.nPixels; ++i) {
+      const bool isJagged = k.pixelJaggedness[i] > 80;
+      if (view.touches(other, k.pixelX[i], k.pixelY[i])) {
+        ++commonPixelCount;
+        if (isJagged) jaggedFacing[side] += k.pixelLength[i];
+      }
+      if (isJagged) jagged[side] += k.pixelLength[i];
+    }
+  }
+  const double sharedJagged = jaggedFacing[0] < jaggedFacing[1] ? jaggedFacing[0] : jaggedFacing[1];
+  jaggedBorderCost = 1 - sharedJagged / shorterLength(*own[0], *own[1]);
+  // A contour wholly on the image edge has nothing to be jagged: its share is
+  // 0, which no jaggedness threshold accepts.
+  jaggedShareA = own[0]->lengthNoIB == 0 ? 0.0 : jagged[0] / own[0]->lengthNoIB;
+  jaggedShareB = own[1]->lengthNoIB == 0 ? 0.0 : jagged[1] / own[1]->lengthNoIB;
+}
+
+double M_RSST::computeBoundaryStrength(RSSTRegion* a, RSSTRegion* b) {
+  const LabelView view = labelView();
+  double** planeL = smoothL.getPtr2Array();
+  double** planeU = smoothU.getPtr2Array();
+  double** planeV = smoothV.getPtr2Array();
+  const bool bShorter = contourOf(b).length < contourOf(a).length;
+  const CRSSTContour& s = bShorter ? contourOf(b) : contourOf(a);
+  const int32_t other = contourOf(bShorter ? a : b).regionIndex;
+  double weak = 0;
+  for (uint32_t i = 0; i < s.nPixels; ++i) {
+    const int x = static_cast<int>(s.pixelX[i]);
+    const int y = static_cast<int>(s.pixelY[i]);
+    if (view.onOuterRing(x, y)) continue;
+    const int nx[4] = {x - 1, x, x + 1, x};
+    const int ny[4] = {y, y - 1, y, y + 1};
+    bool found = false;
+    double largest = 0;
+    for (int n = 0; n < 4; ++n) {
+      if (view.map[nx[n]][ny[n]] != other) continue;
+      const double dL = planeL[x][y] - planeL[nx[n]][ny[n]];
+      const double dU = planeU[x][y] - planeU[nx[n]][ny[n]];
+      const double dV = planeV[x][y] - planeV[nx[n]][ny[n]];
+      const double step = dL * dL + dU * dU + dV * dV;
+      if (!found || step > largest) largest = step;
+      found = true;
+    }
+    if (found && largest < 4.0) weak += s.pixelLength[i];
+  }
+  return 1 - weak / s.length;
+}
+
+int M_RSST::countImageBorderPixels(RSSTRegion* r) {
+  const CRSSTContour& k = contourOf(r);
+  int count = 0;
+  for (uint32_t i = 0; i < k.nPixels; ++i)
+    if (bIsImageBorderPixel(k.pixelX[i], k.pixelY[i])) ++count;
+  return count;
+}
+
+bool M_RSST::bImageBorderRegions(RSSTRegion* a, RSSTRegion* b) {
+  const LabelView view = labelView();
+  const bool bFewer = contourOf(b).nPixels < contourOf(a).nPixels;
+  const CRSSTContour& s = bFewer ? contourOf(b) : contourOf(a);
+  const int32_t target = contourOf(bFewer ? a : b).regionIndex;
+  for (uint32_t i = 0; i < s.nPixels; ++i) {
+    const int x = static_cast<int>(s.pixelX[i]);
+    const int y = static_cast<int>(s.pixelY[i]);
+    if (bIsImageBorderPixel(x, y) && view.touches(target, x, y)) return true;
+  }
+  return false;
+}
+
+unsigned M_RSST::calcNumberOfCommonPixelsIB(RSSTRegion* a, RSSTRegion* b) {
+  const LabelView view = labelView();
+  const bool bFewer = contourOf(b).nPixels < contourOf(a).nPixels;
+  const CRSSTContour& s = bFewer ? contourOf(b) : contourOf(a);
+  const int32_t target = contourOf(bFewer ? a : b).regionIndex;
+  unsigned facing = 0;
+  bool reachesBand = false;
+  for (uint32_t i = 0; i < s.nPixels; ++i) {
+    const int x = static_cast<int>(s.pixelX[i]);
+    const int y = static_cast<int>(s.pixelY[i]);
+    if (!view.touches(target, x, y)) continue;
+    ++facing;
+    reachesBand = reachesBand || bIsImageBorderPixel(x, y);
+  }
+  if (!reachesBand) return 0;
+  const int inA = countImageBorderPixels(a);
+  const int inB = countImageBorderPixels(b);
+  return facing + static_cast<unsigned>(inA < inB ? inA : inB);
+}
