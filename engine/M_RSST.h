@@ -57,7 +57,7 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   static constexpr double kBlockingCost = 1000000.0;
 
   M_RSST();
-  ~M_RSST();
+  virtual ~M_RSST();
   M_RSST(const M_RSST&) = delete;
   // Copies parameters and configuration; work memory is never shared.
   M_RSST& operator=(const M_RSST& other);
@@ -66,6 +66,10 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
                     unsigned regionFloor, unsigned margin);
 
  protected:
+  // Called after each step of processFrame with the step's name; an
+  // instrumenting subclass (a benchmark, a dump) overrides it.
+  virtual void stepDone(const char* step) { (void)step; }
+
   // Pipeline steps and size-dependent limits.
   void setSizeDependentParameters();
   void* rsst_emalloc(long long size);
