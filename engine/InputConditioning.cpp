@@ -1,6 +1,5 @@
 // Working area in smoothed L*u*v*: conversion of the input and the two blur passes.
 #include <algorithm>
-#include <vector>
 
 #include "color/T_ColorConverter.h"
 #include "engine/M_RSST.h"
@@ -17,7 +16,7 @@ void M_RSST::convertInput2LUV(S_CImageStorage* image, unsigned margin) {
   const short offset = static_cast<short>(margin);
   for (int x = 0; x < width; ++x) {
     for (int y = 0; y < height; ++y) {
-      unsigned char r, g, b;
+      unsigned char r = 0, g = 0, b = 0;
       image->readPixelRgb(static_cast<short>(offset + x), static_cast<short>(offset + y), &r, &g, &b);
       T_ColorConverter::rgbPrime2luv(r, g, b, planeL[x][y], planeU[x][y], planeV[x][y]);
     }

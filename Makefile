@@ -1,0 +1,41 @@
+# Entry points: `make demo` and `make test` install what is missing, build and run.
+BUILD_DIR    ?= build
+SANITIZE_DIR ?= build-sanitize
+JOBS         ?= 2
+SAMPLE       ?= samples/rocket.png
+SAMPLE_MAP   := $(BUILD_DIR)/sample-labels.pgm
+
+# Stop at the first finding; leaks inside ImageMagick itself are suppressed.
+SANITIZER_ENV := ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
+                 LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan-suppressions.txt:print_suppressions=0 \
+                 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+
+.PHONY: all deps build demo test test-plain test-sanitize clean
+
+all: build
+
+deps:
+	bash scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD_DIR) -j$(JOBS)
+
+demo: build
+	$(BUILD_DIR)/app/Dornick AS $(SAMPLE) $(SAMPLE_MAP)
+	@echo "Label map of $(SAMPLE) written to $(SAMPLE_MAP)"
+
+# One suite after the other, even under make -j.
+test: test-plain
+	$(MAKE) --no-print-directory test-sanitize
+
+test-plain: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS)
+
+test-sanitize: deps
+	cmake -S . -B $(SANITIZE_DIR) -DVESKAR_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+	cmake --build $(SANITIZE_DIR) -j$(JOBS)
+	cd $(SANITIZE_DIR) && $(SANITIZER_ENV) ctest --output-on-failure -j$(JOBS)
+
+clean:
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)
