@@ -16,10 +16,12 @@ class T_Array {
   T** allocateArray(short width, short heigth) {
     if (width < 0 || heigth < 0)
       reportFatal("T_Array::allocateArray( short int width, short int heigth ) -> Allocation error! (wrong array dimensions)");
-    this->width = width;
-    this->height = heigth;
+    // Refuse before storing the sizes: the columns still held must be freed
+    // with the width they were allocated with.
     if (columns != nullptr)
       reportFatal("T_array::allocateArray( short int width, short int heigth ), Array already allocated!");
+    this->width = width;
+    this->height = heigth;
     columns = new (std::nothrow) T*[width > 0 ? width : 1];
     if (columns == nullptr) reportAllocationFailure();
     for (short x = 0; x < width; ++x) columns[x] = nullptr;
@@ -43,26 +45,20 @@ class T_Array {
   }
 
   T* getPtr2Element(short x, short y) {
-    if (columns == nullptr)
-      reportFatal("T_Array::getPtr2Element( short int x, short int y ), Array has NOT been allocated!");
-    if (!inside(x, y))
-      reportFatal("T_Array::getPtr2Element( short int x, short int y ), Wrong pixel coordinates!");
+    checkInside(x, y, "T_Array::getPtr2Element( short int x, short int y ), Array has NOT been allocated!",
+                "T_Array::getPtr2Element( short int x, short int y ), Wrong pixel coordinates!");
     return &columns[x][y];
   }
 
   const T* getCPtr2Element(short x, short y) const {
-    if (columns == nullptr)
-      reportFatal("T_Array::getCPtr2Element( short int x, short int y ) const, Array has NOT been allocated!");
-    if (!inside(x, y))
-      reportFatal("T_Array::getCPtr2Element( short int x, short int y ) const, Wrong pixel coordinates!");
+    checkInside(x, y, "T_Array::getCPtr2Element( short int x, short int y ) const, Array has NOT been allocated!",
+                "T_Array::getCPtr2Element( short int x, short int y ) const, Wrong pixel coordinates!");
     return &columns[x][y];
   }
 
   void writeElement(short x, short y, const T& element) {
-    if (columns == nullptr)
-      reportFatal("T_Array::writeElement( short int x, short int y, const T& element ), Array has NOT been allocated yet!");
-    if (!inside(x, y))
-      reportFatal("T_Array::writeElement( short int x, short int y, const T& element ), Wrong pixel coordinates!");
+    checkInside(x, y, "T_Array::writeElement( short int x, short int y, const T& element ), Array has NOT been allocated yet!",
+                "T_Array::writeElement( short int x, short int y, const T& element ), Wrong pixel coordinates!");
     columns[x][y] = element;
   }
 
@@ -76,7 +72,11 @@ class T_Array {
   short getHeight() const { return height; }
 
  private:
-  bool inside(short x, short y) const { return x >= 0 && x < width && y >= 0 && y < height; }
+  // Allocation is tested before the bounds, so a fresh array always reports that first.
+  void checkInside(short x, short y, const char* unallocated, const char* outside) const {
+    if (columns == nullptr) reportFatal(unallocated);
+    if (x < 0 || x >= width || y < 0 || y >= height) reportFatal(outside);
+  }
   [[noreturn]] static void reportAllocationFailure() {
     reportFatal("T_array::allocateArray( short int width, short int heigth ), Memory allocation error!");
   }
