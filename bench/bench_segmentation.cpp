@@ -1,0 +1,480 @@
+// Times each step of the segmentation pipeline on synthetic images and binary PPM photos.
+#include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "engine/M_RSST.h"
+#include "storage/Report.h"
+#include "storage/S_CImageStorage.h"
+#include "storage/S_RegionStorage.h"
+
+#ifndef BENCH_BUILD_TYPE
+#define BENCH_BUILD_TYPE "unknown"
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kUsage =
+    "usage: bench_segmentation [--sizes WxH,...|none] [--counts N,...] [--runs N] [photo.ppm ...]\n"
+    "  defaults: --sizes 640x480,1000x1000,2560x1600 --counts 0,2,10,40 --runs 3\n"
+    "  count 0 lets the merging rules decide (wanted 0, floor 255); N forces N regions (floor 0)\n"
+    "  photos are binary PPM (P6) files; bench/run.sh converts other formats\n";
+
+struct Options {
+  std::vector<std::pair<int, int>> sizes{{640, 480}, {1000, 1000}, {2560, 1600}};
+  std::vector<unsigned> counts{0, 2, 10, 40};
+  int runs = 3;
+  std::vector<std::string> photos;
+};
+
+struct StepMark {
+  const char* step;  // processFrame passes literals, so the pointer outlives the run
+  Clock::time_point at;
+  uint32_t regions;
+  uint32_t links;
+};
+
+// The engine's step hook turned into a list of timestamps, one per step.
+class TimedEngine : public M_RSST {
+ public:
+  void startFrame() {
+    marks_.clear();
+    marks_.reserve(32);
+    start_ = Clock::now();
+  }
+  const std::vector<StepMark>& marks() const { return marks_; }
+  Clock::time_point start() const { return start_; }
+
+ protected:
+  void stepDone(const char* step) override {
+    marks_.push_back({step, Clock::now(), regionCount, heapSize});
+  }
+
+ private:
+  std::vector<StepMark> marks_;
+  Clock::time_point start_;
+};
+
+[[noreturn]] void usageError(const std::string& problem) {
+  std::fprintf(stderr, "bench_segmentation: %s\n%s", problem.c_str(), kUsage);
+  std::exit(2);
+}
+
+long parseNumber(const std::string& text, long low, long high, const char* what) {
+  char* end = nullptr;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || value < low || value > high)
+    usageError(std::string("bad ") + what + " '" + text + "'");
+  return value;
+}
+
+std::vector<std::string> splitList(const std::string& text) {
+  std::vector<std::string> items;
+  size_t from = 0;
+  for (size_t comma; (comma = text.find(',', from)) != std::string::npos; from = comma + 1)
+    items.push_back(text.substr(from, comma - from));
+  items.push_back(text.substr(from));
+  return items;
+}
+
+// Sizes stay within the storages' signed 16-bit coordinates.
+std::vector<std::pair<int, int>> parseSizes(const std::string& text) {
+  std::vector<std::pair<int, int>> sizes;
+  if (text == "none") return sizes;
+  for (const std::string& item : splitList(text)) {
+    const size_t cross = item.find('x');
+    if (cross == std::string::npos) usageError("bad size '" + item + "'");
+    sizes.emplace_back(parseNumber(item.substr(0, cross), 5, 32767, "width"),
+                       parseNumber(item.substr(cross + 1), 5, 32767, "height"));
+  }
+  return sizes;
+}
+
+std::vector<unsigned> parseCounts(const std::string& text) {
+  std::vector<unsigned> counts;
+  for (const std::string& item : splitList(text))
+    counts.push_back(static_cast<unsigned>(parseNumber(item, 0, 2048, "count")));
+  return counts;
+}
+
+Options parseOptions(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool takesValue = arg == "--sizes" || arg == "--counts" || arg == "--runs";
+    if (takesValue && i + 1 >= argc) usageError(arg + " needs a value");
+    if (arg == "--sizes") options.sizes = parseSizes(argv[++i]);
+    else if (arg == "--counts") options.counts = parseCounts(argv[++i]);
+    else if (arg == "--runs") options.runs = static_cast<int>(parseNumber(argv[++i], 1, 1000, "run count"));
+    else if (arg == "--help" || arg == "-h") usageError("help");
+    else if (arg.rfind("--", 0) == 0) usageError("unknown option " + arg);
+    else options.photos.push_back(arg);
+  }
+  if (options.sizes.empty() && options.photos.empty()) usageError("nothing to run");
+  return options;
+}
+
+// A well-mixed 32-bit hash; compare_skimage.py computes the same images with it.
+uint32_t mix32(uint32_t x) {
+  x ^= x >> 16;
+  x *= 0x7feb352dU;
+  x ^= x >> 15;
+  x *= 0x846ca68bU;
+  x ^= x >> 16;
+  return x;
+}
+
+constexpr uint32_t kSeed = 20240601U;
+constexpr int kBlockColumns = 16;
+constexpr int kBlockRows = 12;
+constexpr int kNoiseAmplitude = 16;
+
+// Blocks scale with the image, so every size shows the same scene at a different resolution.
+unsigned char syntheticSample(uint32_t x, uint32_t y, uint32_t channel, uint32_t width, uint32_t height) {
+  const uint32_t block = (y * kBlockRows / height) * kBlockColumns + x * kBlockColumns / width;
+  const int flat = static_cast<int>(mix32(mix32(kSeed) ^ (block * 3 + channel)) % 256);
+  const uint32_t counter = (y * width + x) * 3 + channel;
+  const int noise = static_cast<int>(mix32(mix32(kSeed + 1) ^ counter) % (2 * kNoiseAmplitude + 1)) -
+                    kNoiseAmplitude;
+  return static_cast<unsigned char>(std::clamp(flat + noise, 0, 255));
+}
+
+// Adler-32 of the RGB bytes in row order, printed so the Python side can show it drew the same image.
+struct Adler32 {
+  uint32_t a = 1, b = 0;
+  void add(unsigned char byte) {
+    a = (a + byte) % 65521;
+    b = (b + a) % 65521;
+  }
+  uint32_t value() const { return (b << 16) | a; }
+};
+
+uint32_t drawSynthetic(S_CImageStorage& image, int width, int height) {
+  image.allocateStorage(static_cast<short>(width), static_cast<short>(height), CM_RGB);
+  Adler32 sum;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      unsigned char rgb[3];
+      for (uint32_t c = 0; c < 3; ++c) {
+        rgb[c] = syntheticSample(x, y, c, width, height);
+        sum.add(rgb[c]);
+      }
+      image.writePixelRgb(static_cast<short>(x), static_cast<short>(y), rgb[0], rgb[1], rgb[2]);
+    }
+  }
+  return sum.value();
+}
+
+// Header numbers of a PPM, with '#' comments allowed between them.
+long readHeaderNumber(std::istream& in) {
+  in >> std::ws;
+  while (in.peek() == '#') {
+    in.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    in >> std::ws;
+  }
+  long value = -1;
+  in >> value;
+  return in ? value : -1;
+}
+
+// Binary PPM (P6) with 8-bit samples only: what `convert ... ppm:` writes with -depth 8.
+// Returns the Adler-32 of the samples as stored in the file.
+uint32_t readBinaryPpm(const std::string& path, S_CImageStorage& image) {
+  const std::string failure = "bench_segmentation -> Cannot read an 8-bit binary PPM (P6) from " + path;
+  std::ifstream in(path, std::ios::binary);
+  char magic[2] = {0, 0};
+  in.read(magic, 2);
+  if (!in || magic[0] != 'P' || magic[1] != '6') reportFatal(failure.c_str());
+  const long width = readHeaderNumber(in);
+  const long height = readHeaderNumber(in);
+  const long maxValue = readHeaderNumber(in);
+  if (width < 5 || height < 5 || width > 32767 || height > 32767 || maxValue < 1 || maxValue > 255)
+    reportFatal(failure.c_str());
+  in.get();  // the single whitespace before the samples
+  std::vector<unsigned char> samples(static_cast<size_t>(width) * height * 3);
+  in.read(reinterpret_cast<char*>(samples.data()), static_cast<std::streamsize>(samples.size()));
+  if (!in) reportFatal(failure.c_str());
+  image.allocateStorage(static_cast<short>(width), static_cast<short>(height), CM_RGB);
+  const unsigned char* rgb = samples.data();
+  for (short y = 0; y < height; ++y) {
+    for (short x = 0; x < width; ++x, rgb += 3)
+      image.writePixelRgb(x, y, rgb[0] * 255 / maxValue, rgb[1] * 255 / maxValue, rgb[2] * 255 / maxValue);
+  }
+  Adler32 sum;
+  for (unsigned char sample : samples) sum.add(sample);
+  return sum.value();
+}
+
+std::string firstLineStartingWith(const char* file, const std::string& prefix) {
+  std::ifstream in(file);
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind(prefix, 0) == 0) return line;
+  return "";
+}
+
+std::string cpuModel() {
+  const std::string line = firstLineStartingWith("/proc/cpuinfo", "model name");
+  const size_t colon = line.find(':');
+  return colon == std::string::npos ? "unknown CPU" : line.substr(line.find_first_not_of(" \t", colon + 1));
+}
+
+int usableCores() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) return CPU_COUNT(&set);
+  return static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN));
+}
+
+// A "VmXxx:   1234 kB" field of /proc/self/status in bytes, or -1.
+long long statusBytes(const char* field) {
+  const std::string line = firstLineStartingWith("/proc/self/status", std::string(field) + ":");
+  if (line.empty()) return -1;
+  return std::atoll(line.c_str() + std::strlen(field) + 1) * 1024;
+}
+
+// Linux resets the peak-RSS mark on writing 5 to clear_refs; without it the peak is the process's.
+bool resetPeakMemory() {
+  std::ofstream out("/proc/self/clear_refs");
+  out << "5";
+  out.flush();
+  return static_cast<bool>(out);
+}
+
+long long peakMemoryBytes() {
+  const long long hwm = statusBytes("VmHWM");
+  if (hwm >= 0) return hwm;
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<long long>(usage.ru_maxrss) * 1024;
+}
+
+double millisecondsBetween(Clock::time_point from, Clock::time_point to) {
+  return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t middle = values.size() / 2;
+  return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+struct RunTimes {
+  std::vector<double> stepMs;  // each step from the end of the one before, the first from the call
+  double releaseMs;            // from the last step until processFrame returns
+  double totalMs;
+};
+
+RunTimes timeOneRun(TimedEngine& engine, S_CImageStorage& image, S_RegionStorage& result, unsigned count) {
+  const unsigned regionFloor = count == 0 ? 255 : 0;
+  engine.startFrame();
+  engine.processFrame(image, result, count, regionFloor, 0);
+  const Clock::time_point end = Clock::now();
+  RunTimes run{};
+  Clock::time_point previous = engine.start();
+  for (const StepMark& mark : engine.marks()) {
+    run.stepMs.push_back(millisecondsBetween(previous, mark.at));
+    previous = mark.at;
+  }
+  run.releaseMs = millisecondsBetween(previous, end);
+  run.totalMs = millisecondsBetween(engine.start(), end);
+  return run;
+}
+
+// Medians of one image at one wanted count, with the region count after each step.
+struct CaseResult {
+  unsigned count = 0;
+  std::vector<StepMark> marks;  // of the last run: merging is deterministic, so any run would do
+  std::vector<double> stepMs;
+  double releaseMs = 0;
+  double totalMs = 0;
+  int finalRegions = 0;
+  long long peakBytes = 0;
+};
+
+double medianOf(const std::vector<RunTimes>& runs, double RunTimes::*field) {
+  std::vector<double> values;
+  for (const RunTimes& run : runs) values.push_back(run.*field);
+  return median(values);
+}
+
+CaseResult summarise(const std::vector<RunTimes>& runs) {
+  CaseResult result;
+  for (size_t step = 0; step < runs.front().stepMs.size(); ++step) {
+    std::vector<double> values;
+    for (const RunTimes& run : runs) values.push_back(run.stepMs.at(step));
+    result.stepMs.push_back(median(values));
+  }
+  result.releaseMs = medianOf(runs, &RunTimes::releaseMs);
+  result.totalMs = medianOf(runs, &RunTimes::totalMs);
+  return result;
+}
+
+CaseResult runCase(TimedEngine& engine, S_CImageStorage& image, unsigned count, int runCount) {
+  S_RegionStorage result;
+  resetPeakMemory();
+  std::vector<RunTimes> runs;
+  for (int i = 0; i < runCount; ++i) runs.push_back(timeOneRun(engine, image, result, count));
+  if (engine.marks().empty()) reportFatal("bench_segmentation -> The engine ran no steps.");
+  CaseResult summary = summarise(runs);
+  summary.count = count;
+  summary.marks = engine.marks();
+  summary.finalRegions = result.getRegionNumber();
+  summary.peakBytes = peakMemoryBytes();
+  return summary;
+}
+
+struct Subject {
+  std::string label;
+  bool synthetic;
+  int width, height;
+};
+
+// First-stage time and link count of one synthetic size, for the growth table.
+struct GrowthPoint {
+  std::string label;
+  unsigned count;
+  double links;
+  double firstStageMs;
+};
+
+void printHeader(const Options& options, bool peakResets) {
+  std::printf("bench_segmentation: median of %d run(s) per case, times in ms\n", options.runs);
+  std::printf("machine: %d core(s) usable, %s; load average %s\n", usableCores(), cpuModel().c_str(),
+              firstLineStartingWith("/proc/loadavg", "").c_str());
+  std::printf("build: %s, compiler %s\n", BENCH_BUILD_TYPE, __VERSION__);
+  std::printf("count 0: wanted 0, floor 255 (the rules decide); count N: wanted N, floor 0\n");
+  std::printf("peak memory: %s\n", peakResets ? "VmHWM, reset before each case"
+                                              : "process-wide maximum (the mark cannot be reset here)");
+}
+
+void printRow(const char* name, const std::vector<CaseResult>& cases, double (*cell)(const CaseResult&, size_t),
+              size_t step, bool withRegions, size_t graphStep) {
+  std::printf("%-22s", name);
+  for (const CaseResult& c : cases) {
+    std::printf(" %11.1f", cell(c, step));
+    if (withRegions && step >= graphStep && step < c.marks.size()) std::printf(" %8u", c.marks[step].regions);
+    else if (withRegions) std::printf(" %8s", "");
+  }
+  std::printf("\n");
+}
+
+size_t stepIndex(const CaseResult& c, const char* name) {
+  for (size_t i = 0; i < c.marks.size(); ++i)
+    if (std::strcmp(c.marks[i].step, name) == 0) return i;
+  return c.marks.size();
+}
+
+void printCaseTable(const std::vector<CaseResult>& cases, double pixels) {
+  std::printf("%-22s", "step");
+  for (const CaseResult& c : cases) {
+    const std::string column = "count " + std::to_string(c.count);
+    std::printf(" %11s %8s", column.c_str(), "regions");
+  }
+  std::printf("\n");
+  const CaseResult& first = cases.front();
+  const size_t graphStep = stepIndex(first, "graph");
+  for (size_t step = 0; step < first.marks.size(); ++step)
+    printRow(first.marks[step].step, cases, [](const CaseResult& c, size_t s) { return c.stepMs.at(s); }, step,
+             true, graphStep);
+  printRow("(release)", cases, [](const CaseResult& c, size_t) { return c.releaseMs; }, 0, false, 0);
+  printRow("total", cases, [](const CaseResult& c, size_t) { return c.totalMs; }, 0, false, 0);
+  std::printf("%-22s", "regions in result");
+  for (const CaseResult& c : cases) std::printf(" %11d %8s", c.finalRegions, "");
+  std::printf("\n%-22s", "peak memory B/px");
+  for (const CaseResult& c : cases) std::printf(" %11.1f %8s", c.peakBytes / pixels, "");
+  std::printf("\n");
+}
+
+// Flags a later stage that takes longer than the first stage, which does nearly all the merges.
+void printSlowStages(const std::vector<CaseResult>& cases) {
+  for (const CaseResult& c : cases) {
+    const size_t firstStage = stepIndex(c, "first stage");
+    const size_t threshold = stepIndex(c, "threshold");
+    if (firstStage >= c.marks.size()) continue;
+    for (size_t step = threshold + 1; step < c.marks.size(); ++step) {
+      if (std::strcmp(c.marks[step].step, "output") == 0 || c.stepMs[step] <= c.stepMs[firstStage]) continue;
+      std::printf("note: at count %u, '%s' (%.1f ms) is slower than the first stage (%.1f ms)\n", c.count,
+                  c.marks[step].step, c.stepMs[step], c.stepMs[firstStage]);
+    }
+  }
+}
+
+void benchSubject(TimedEngine& engine, S_CImageStorage& image, const Subject& subject, uint32_t checksum,
+                  const Options& options, std::vector<GrowthPoint>& growth) {
+  const double pixels = static_cast<double>(subject.width) * subject.height;
+  std::vector<CaseResult> cases;
+  for (unsigned count : options.counts) {
+    std::fprintf(stderr, "running %s at count %u ...\n", subject.label.c_str(), count);
+    cases.push_back(runCase(engine, image, count, options.runs));
+  }
+  const CaseResult& first = cases.front();
+  const uint32_t links = first.marks.at(stepIndex(first, "graph")).links;
+  const std::string title = subject.synthetic ? "synthetic " + subject.label
+                                              : "photo " + subject.label + ", " + std::to_string(subject.width) +
+                                                    "x" + std::to_string(subject.height);
+  std::printf("\n%s (%.2f MP), %u links, image checksum %08x\n", title.c_str(), pixels / 1e6, links, checksum);
+  printCaseTable(cases, pixels);
+  printSlowStages(cases);
+  std::fflush(stdout);
+  if (!subject.synthetic) return;
+  for (const CaseResult& c : cases)
+    growth.push_back({subject.label, c.count, static_cast<double>(links), c.stepMs.at(stepIndex(c, "first stage"))});
+}
+
+// The first stage merges nearly every pixel away through a heap of L links, hence the L log L yardstick.
+void printGrowth(std::vector<GrowthPoint> growth) {
+  std::stable_sort(growth.begin(), growth.end(),
+                   [](const GrowthPoint& a, const GrowthPoint& b) { return a.count < b.count; });
+  std::printf("\nfirst stage against the number of links L, from each size to the next\n");
+  std::printf("%-6s %-12s %-12s %9s %13s %13s\n", "count", "from", "to", "L ratio", "L log L ratio",
+              "measured");
+  for (size_t i = 1; i < growth.size(); ++i) {
+    const GrowthPoint& from = growth[i - 1];
+    const GrowthPoint& to = growth[i];
+    if (from.count != to.count) continue;
+    const double expected = to.links * std::log(to.links) / (from.links * std::log(from.links));
+    std::printf("%-6u %-12s %-12s %9.2f %13.2f %13.2f\n", to.count, from.label.c_str(), to.label.c_str(),
+                to.links / from.links, expected, to.firstStageMs / from.firstStageMs);
+  }
+}
+
+std::string baseName(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options options = parseOptions(argc, argv);
+  printHeader(options, resetPeakMemory());
+  TimedEngine engine;
+  std::vector<GrowthPoint> growth;
+  for (const auto& [width, height] : options.sizes) {
+    S_CImageStorage image;
+    const uint32_t checksum = drawSynthetic(image, width, height);
+    const std::string label = std::to_string(width) + "x" + std::to_string(height);
+    benchSubject(engine, image, {label, true, width, height}, checksum, options, growth);
+  }
+  for (const std::string& path : options.photos) {
+    S_CImageStorage image;
+    const uint32_t checksum = readBinaryPpm(path, image);
+    benchSubject(engine, image, {baseName(path), false, image.getWidth(), image.getHeight()}, checksum, options,
+                 growth);
+  }
+  if (options.sizes.size() > 1) printGrowth(growth);
+  return 0;
+}
