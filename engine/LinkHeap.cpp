@@ -1,18 +1,24 @@
 // The 1-based link min-heap and the link bookkeeping of a merge.
 #include "engine/M_RSST.h"
 
+// The only writer of heap slots: the slot-aligned copy of the costs keeps the
+// sift comparisons off the link records.
+void M_RSST::placeLinkInSlot(RSSTLink* link, unsigned k) {
+  linkHeap[k] = link;
+  link->heapIndex = k;
+  slotCost_[k] = link->cost;
+}
+
 // Equal costs never move up, so on a flat image the oldest link stays on top
 // and merges follow link creation order.
 unsigned M_RSST::rsst_upHeapLPA(unsigned k) {
   RSSTLink* link = linkHeap[k];
   const double cost = link->cost;
-  while (cost < linkHeap[k / 2]->cost) {  // the sentinel in slot 0 stops the walk
-    linkHeap[k] = linkHeap[k / 2];
-    linkHeap[k]->heapIndex = k;
+  while (cost < slotCost_[k / 2]) {  // the sentinel in slot 0 stops the walk
+    placeLinkInSlot(linkHeap[k / 2], k);
     k /= 2;
   }
-  linkHeap[k] = link;
-  link->heapIndex = k;
+  placeLinkInSlot(link, k);
   return k;
 }
 
@@ -21,28 +27,26 @@ unsigned M_RSST::rsst_upHeapLPA(unsigned k) {
 unsigned M_RSST::rsst_reheapLPA(unsigned k) {
   RSSTLink* link = linkHeap[k];
   const double cost = link->cost;
-  if (cost < linkHeap[k / 2]->cost) return rsst_upHeapLPA(k);
+  if (cost < slotCost_[k / 2]) return rsst_upHeapLPA(k);
   if (k > heapSize / 2) {
-    link->heapIndex = k;
+    placeLinkInSlot(link, k);
     return k;
   }
   do {
     unsigned child = 2 * k;
-    if (child < heapSize && linkHeap[child]->cost > linkHeap[child + 1]->cost) ++child;
-    if (!(cost > linkHeap[child]->cost)) break;
-    linkHeap[k] = linkHeap[child];
-    linkHeap[k]->heapIndex = k;
+    if (child < heapSize && slotCost_[child] > slotCost_[child + 1]) ++child;
+    if (!(cost > slotCost_[child])) break;
+    placeLinkInSlot(linkHeap[child], k);
     k = child;
   } while (k <= heapSize / 2);
-  linkHeap[k] = link;
-  link->heapIndex = k;
+  placeLinkInSlot(link, k);
   return k;
 }
 
 void M_RSST::removeLinkFromHeap(RSSTLink* link) {
   const uint32_t slot = link->heapIndex;
   if (slot < heapSize) {
-    linkHeap[slot] = linkHeap[heapSize];
+    placeLinkInSlot(linkHeap[heapSize], slot);
     --heapSize;
     rsst_reheapLPA(slot);
   } else {
@@ -67,9 +71,10 @@ void M_RSST::rsst_updateLinks(int absorbed, int survivor) {
       std::fill(liveStamp_.begin(), liveStamp_.end(), 0);
       liveStampValue_ = 1;
     }
+    liveStamp_[survivor] = liveStampValue_;
     for (RSSTRegionLinkList* node = survivorHead; node != nullptr; node = node->next) {
-      liveStamp_[node->link->regionA] = liveStampValue_;
-      liveStamp_[node->link->regionB] = liveStampValue_;
+      const RSSTLink* link = node->link;
+      liveStamp_[link->regionA != survivor ? link->regionA : link->regionB] = liveStampValue_;
     }
   }
 

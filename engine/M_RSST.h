@@ -218,6 +218,7 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   CRSSTContour& contourOf(const RSSTRegion* r) { return contours[r->contourIndex]; }
   CLUVColorModel& modelOf(const RSSTRegion* r) { return colorModels[r->colorModelIndex]; }
   void removeLinkFromHeap(RSSTLink* link);
+  void placeLinkInSlot(RSSTLink* link, unsigned k);
   int32_t** labels() { return labelMap.getPtr2Array(); }
   LabelView labelView();
   bool windowInsideImage(int x, int y) const;
@@ -263,6 +264,7 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   bool referencePaths = false;
 
  private:
+  double* slotCost_ = nullptr;           // slotCost_[k] == linkHeap[k]->cost for placed slots
   std::vector<uint32_t> liveStamp_;      // neighbour marks of the redundancy search
   uint32_t liveStampValue_ = 0;
   std::vector<int32_t> windowCounts_;    // summed-area scratch of the jaggedness recount

@@ -42,6 +42,8 @@ void M_RSST::rsst_initLinks() {
   RSSTLink* records = static_cast<RSSTLink*>(rsst_emalloc((links + 1) * static_cast<long long>(sizeof(RSSTLink))));
   records[0] = RSSTLink{0, -1.0, -1, -1};  // sentinel: no cost is below it
   for (long long i = 0; i <= links; ++i) linkHeap[i] = &records[i];
+  slotCost_ = static_cast<double*>(rsst_emalloc((links + 1) * static_cast<long long>(sizeof(double))));
+  slotCost_[0] = records[0].cost;
   linkNodes = static_cast<RSSTRegionLinkList*>(rsst_emalloc(2 * links * static_cast<long long>(sizeof(RSSTRegionLinkList))));
   heapSize = 0;
   for (int y = 0; y < height; ++y)
@@ -117,6 +119,8 @@ void M_RSST::rsst_freeMemory() {
   std::free(regions);
   if (linkHeap != nullptr) std::free(linkHeap[0]);  // slot 0 always holds the block's start
   std::free(linkHeap);
+  std::free(slotCost_);
+  slotCost_ = nullptr;
   pixelNodes = nullptr;
   linkNodes = nullptr;
   regions = nullptr;
