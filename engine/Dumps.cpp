@@ -17,13 +17,6 @@ constexpr int kStripWidth = 1200;
 constexpr std::size_t kMaxShownShades = 498;
 constexpr unsigned char kJaggedContour = 80;  // inclusive, unlike the jaggedness measures
 
-// The dump messages carry their own leading line break and no ERROR frame.
-[[noreturn]] void failDump(const char* message) {
-  std::fprintf(stderr, "%s", message);
-  std::fflush(stderr);
-  std::exit(1);
-}
-
 struct ShownShade {
   uint32_t count;
   double L, u, v;
@@ -97,9 +90,9 @@ void writeRows(FILE* file, const std::string& row, int rows) {
 void writeGreyTable(unsigned** table, int width, int height, const char* fileName,
                     const std::function<int(unsigned)>& sample, const char* nullMessage,
                     const char* openMessage) {
-  if (table == nullptr) failDump(nullMessage);
+  if (table == nullptr) reportFatalUnframed(nullMessage);
   FILE* file = std::fopen(fileName, "w");
-  if (file == nullptr) failDump(openMessage);
+  if (file == nullptr) reportFatalUnframed(openMessage);
   std::fprintf(file, "P2\n%d %d\n%d", width, height, 255);
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) std::fprintf(file, "\n%d", sample(table[x][y]));
@@ -137,7 +130,7 @@ void M_RSST::writeContours() {
 // the rows written.
 void M_RSST::writeColorShades() {
   FILE* file = std::fopen("shades.ppm", "w");
-  if (file == nullptr) failDump("\nM_RSST::writeColorShades(), Open file failed!!!");
+  if (file == nullptr) reportFatalUnframed("\nM_RSST::writeColorShades(), Open file failed!!!");
   const unsigned bandHeight = regionCount == 0 ? 0 : regionCount + 1200u / (2u * regionCount);
   std::fprintf(file, "P3\n%d %d\n%d", kStripWidth, static_cast<int>(regionCount * (bandHeight + 1)), 255);
   forEachLiveRegion([&](int index, uint32_t) {

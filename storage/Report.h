@@ -14,6 +14,13 @@
   std::exit(1);
 }
 
+// The diagnostic dumps' messages carry their own line break and no frame.
+[[noreturn]] inline void reportFatalUnframed(const char* message) {
+  std::fprintf(stderr, "%s", message);
+  std::fflush(stderr);
+  std::exit(1);
+}
+
 inline void reportWarning(const char* message) {
   std::fprintf(stderr, "\nWARNING: %s\n", message);
 }
