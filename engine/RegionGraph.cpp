@@ -102,13 +102,13 @@ int M_RSST::rsst_merge2Regions() {
   rsst_updateRegion(&regions[b], &regions[a]);
   rsst_updateLinks(b, a);
   --regionCount;
-  ++mergeGeneration_;
   return static_cast<int>(regionCount);
 }
 
 void M_RSST::rsst_updateRegion(RSSTRegion* from, RSSTRegion* into) {
   (this->*jointProperties)(from, into);
   into->pixelCount += from->pixelCount;
+  ++mergeGeneration_;  // before the survivor's links are re-priced with the new count
   into->lastPixel->next = from->firstPixel;
   into->lastPixel = from->lastPixel;
 }
