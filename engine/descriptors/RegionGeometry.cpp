@@ -20,6 +20,11 @@ double shapeCostFor(double simplerComplexity, double mergedComplexity) {
 
 double shorterLength(const CRSSTContour& a, const CRSSTContour& b) { return a.length < b.length ? a.length : b.length; }
 
+// Share of a contour length. A region whose stored contour has emptied (its
+// pixels beyond the record's capacity were never stored) shares nothing
+// measurable: 0, where 0/0 would put a NaN cost into the heap.
+double shareOf(double part, double contourLength) { return contourLength == 0 ? 0.0 : part / contourLength; }
+
 }  // namespace
 
 double M_RSST::computeShapeComplexity(RSSTRegion* r) {
@@ -49,7 +54,7 @@ void M_RSST::measureGeometry(RSSTRegion* a, RSSTRegion* b, PairMeasures& m) {
   const double qa = computeShapeComplexity(a);
   const double qb = computeShapeComplexity(b);
   geometryIfMerged(a, b, m.commonContourLength, m.mergedComplexity);
-  m.borderCost = 1 - m.commonContourLength / shorterLength(contourOf(a), contourOf(b));
+  m.borderCost = 1 - shareOf(m.commonContourLength, shorterLength(contourOf(a), contourOf(b)));
   m.shapeCost = shapeCostFor(qa < qb ? qa : qb, m.mergedComplexity);
 }
 
@@ -91,7 +96,7 @@ void M_RSST::computeJaggOfContours(RSSTRegion* a, RSSTRegion* b, double& jaggedB
     }
   }
   const double sharedJagged = jaggedFacing[0] < jaggedFacing[1] ? jaggedFacing[0] : jaggedFacing[1];
-  jaggedBorderCost = 1 - sharedJagged / shorterLength(*own[0], *own[1]);
+  jaggedBorderCost = 1 - shareOf(sharedJagged, shorterLength(*own[0], *own[1]));
   // A contour wholly on the image edge has nothing to be jagged: its share is
   // 0, which no jaggedness threshold accepts.
   jaggedShareA = own[0]->lengthNoIB == 0 ? 0.0 : jagged[0] / own[0]->lengthNoIB;
@@ -126,7 +131,7 @@ double M_RSST::computeBoundaryStrength(RSSTRegion* a, RSSTRegion* b) {
     }
     if (found && largest < 4.0) weak += s.pixelLength[i];
   }
-  return 1 - weak / s.length;
+  return 1 - shareOf(weak, s.length);
 }
 
 int M_RSST::countImageBorderPixels(RSSTRegion* r) {

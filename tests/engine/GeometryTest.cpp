@@ -154,6 +154,24 @@ TEST(BorderJaggednessTest, ContourWhollyOnTheImageEdgeHasShareZero) {
   EXPECT_EQ(j.commonPixels, 12u);
 }
 
+// A record that dropped pixels beyond its capacity can end up storing none
+// while its region still has neighbours: the shares must not become 0/0.
+TEST(EmptiedContourTest, SharesOfAnEmptyStoredContourAreZeroNotNaN) {
+  PairProbe probe;
+  probe.place(1, 5, 5, 1.2071f, 200);
+  probe.paint(0, 4, 5);
+  probe.setColor(0, 50, 0, 0, 1);
+  probe.setColor(1, 50, 0, 0, 1);
+  ASSERT_EQ(probe.contours[0].nPixels, 0u);
+  for (T_Array<double>* plane : {&probe.smoothL, &probe.smoothU, &probe.smoothV}) plane->allocateArray(12, 12);
+  const EngineProbe::PairMeasures m = probe.measurePair(probe.a(), probe.b());
+  EXPECT_EQ(m.borderCost, 1.0);
+  EXPECT_FALSE(std::isnan(m.combinedCost()));
+  const Jaggedness j = jaggednessOf(probe, probe.a(), probe.b());
+  EXPECT_EQ(j.borderCost, 1.0);
+  EXPECT_EQ(probe.computeBoundaryStrength(probe.a(), probe.b()), 1.0);
+}
+
 // Halves with a flat step of 10 in L between them; single pels of the green
 // column next to the border are then changed to make weak or just-strong steps.
 class BoundaryStrengthTest : public testing::Test {
