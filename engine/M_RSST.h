@@ -132,6 +132,9 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   int countImageBorderPixels(RSSTRegion* r);
   unsigned calcNumberOfCommonPixelsIB(RSSTRegion* a, RSSTRegion* b);
   bool bImageBorderRegions(RSSTRegion* a, RSSTRegion* b);
+  void scanSmallerContourAgainstPartner(RSSTRegion* a, RSSTRegion* b,
+                                        const std::function<bool(int, int, bool)>& visit);
+  double jaggedBorderCostOf(RSSTRegion* a, RSSTRegion* b, double& jaggedShareA, double& jaggedShareB);
 
   // Stage driver, threshold and predicates.
   void updateColorThreshold();

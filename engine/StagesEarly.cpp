@@ -38,10 +38,7 @@ double M_RSST::linkCost_Small(RSSTRegion* a, RSSTRegion* b) {
 
 double M_RSST::linkCost_JaggedAndSimilarColor(RSSTRegion* a, RSSTRegion* b) {
   return gatedCost(a, b, [&](const PairMeasures& m) {
-    if (!m.within(0.05, 0.8, 0.8)) return false;
-    double jaggedBorderCost, shareA, shareB;
-    unsigned commonPixels;
-    computeJaggOfContours(a, b, jaggedBorderCost, commonPixels, shareA, shareB);
-    return !(jaggedBorderCost > 0.92);
+    double shareA, shareB;
+    return m.within(0.05, 0.8, 0.8) && !(jaggedBorderCostOf(a, b, shareA, shareB) > 0.92);
   });
 }

@@ -28,9 +28,8 @@ double M_RSST::linkCost_RemoveVeryComplex(RSSTRegion* a, RSSTRegion* b) {
 double M_RSST::linkCost_RemoveJagged(RSSTRegion* a, RSSTRegion* b) {
   return gatedCost(a, b, [&](const PairMeasures& m) {
     if (!m.within(0.07, 0.95, 0.8)) return false;
-    double jaggedBorderCost, shareA, shareB;
-    unsigned commonPixels;
-    computeJaggOfContours(a, b, jaggedBorderCost, commonPixels, shareA, shareB);
+    double shareA, shareB;
+    const double jaggedBorderCost = jaggedBorderCostOf(a, b, shareA, shareB);
     // A quarter of either contour must be jagged; exactly a quarter passes.
     return !(shareA < 0.25 && shareB < 0.25) && !(jaggedBorderCost > 0.95);
   });

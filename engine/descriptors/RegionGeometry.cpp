@@ -103,6 +103,13 @@ void M_RSST::computeJaggOfContours(RSSTRegion* a, RSSTRegion* b, double& jaggedB
   jaggedShareB = own[1]->lengthNoIB == 0 ? 0.0 : jagged[1] / own[1]->lengthNoIB;
 }
 
+double M_RSST::jaggedBorderCostOf(RSSTRegion* a, RSSTRegion* b, double& jaggedShareA, double& jaggedShareB) {
+  double jaggedBorderCost;
+  unsigned commonPixels;
+  computeJaggOfContours(a, b, jaggedBorderCost, commonPixels, jaggedShareA, jaggedShareB);
+  return jaggedBorderCost;
+}
+
 double M_RSST::computeBoundaryStrength(RSSTRegion* a, RSSTRegion* b) {
   const LabelView view = labelView();
   double** planeL = smoothL.getPtr2Array();
@@ -142,7 +149,11 @@ int M_RSST::countImageBorderPixels(RSSTRegion* r) {
   return count;
 }
 
-bool M_RSST::bImageBorderRegions(RSSTRegion* a, RSSTRegion* b) {
+// Calls visit(x, y, facesTarget) for each stored pixel of the contour with
+// fewer pixels (a's on a tie) until visit returns false; the target is the
+// other region.
+void M_RSST::scanSmallerContourAgainstPartner(RSSTRegion* a, RSSTRegion* b,
+                                              const std::function<bool(int, int, bool)>& visit) {
   const LabelView view = labelView();
   const bool bFewer = contourOf(b).nPixels < contourOf(a).nPixels;
   const CRSSTContour& s = bFewer ? contourOf(b) : contourOf(a);
@@ -150,25 +161,29 @@ bool M_RSST::bImageBorderRegions(RSSTRegion* a, RSSTRegion* b) {
   for (uint32_t i = 0; i < s.nPixels; ++i) {
     const int x = static_cast<int>(s.pixelX[i]);
     const int y = static_cast<int>(s.pixelY[i]);
-    if (bIsImageBorderPixel(x, y) && view.touches(target, x, y)) return true;
+    if (!visit(x, y, view.touches(target, x, y))) return;
   }
-  return false;
+}
+
+bool M_RSST::bImageBorderRegions(RSSTRegion* a, RSSTRegion* b) {
+  bool contact = false;
+  scanSmallerContourAgainstPartner(a, b, [&](int x, int y, bool faces) {
+    contact = faces && bIsImageBorderPixel(x, y);
+    return !contact;
+  });
+  return contact;
 }
 
 unsigned M_RSST::calcNumberOfCommonPixelsIB(RSSTRegion* a, RSSTRegion* b) {
-  const LabelView view = labelView();
-  const bool bFewer = contourOf(b).nPixels < contourOf(a).nPixels;
-  const CRSSTContour& s = bFewer ? contourOf(b) : contourOf(a);
-  const int32_t target = contourOf(bFewer ? a : b).regionIndex;
   unsigned facing = 0;
   bool reachesBand = false;
-  for (uint32_t i = 0; i < s.nPixels; ++i) {
-    const int x = static_cast<int>(s.pixelX[i]);
-    const int y = static_cast<int>(s.pixelY[i]);
-    if (!view.touches(target, x, y)) continue;
-    ++facing;
-    reachesBand = reachesBand || bIsImageBorderPixel(x, y);
-  }
+  scanSmallerContourAgainstPartner(a, b, [&](int x, int y, bool faces) {
+    if (faces) {
+      ++facing;
+      reachesBand = reachesBand || bIsImageBorderPixel(x, y);
+    }
+    return true;
+  });
   if (!reachesBand) return 0;
   const int inA = countImageBorderPixels(a);
   const int inB = countImageBorderPixels(b);
