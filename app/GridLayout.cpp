@@ -16,12 +16,6 @@ constexpr int kLineBuffer = 80;
 // Labels are 16-bit samples.
 constexpr unsigned long kMaxCells = 65535;
 
-// The program's own file errors go to standard output, unlike the library's.
-[[noreturn]] void exitOnFile(const char* format, const char* path) {
-  std::printf(format, path);
-  std::exit(1);
-}
-
 // Skips comment lines; leaves an empty line at the end of the file.
 void readContentLine(std::FILE* file, char* line) {
   do {
@@ -65,22 +59,22 @@ std::vector<uint16_t> gridLabels(const GridLayout& grid, int width, int height) 
 void writeLabelMap(const char* path, const std::vector<uint16_t>& labels, int width, int height,
                    bool wide) {
   std::FILE* file = std::fopen(path, "wb");
-  if (file == nullptr) exitOnFile("failure in opening file %s\n", path);
+  if (file == nullptr) pgm::failOnFile("failure in opening file %s\n", path);
   const std::string header = pgm::labelMapHeader(width, height, wide);
   bool written = std::fwrite(header.data(), 1, header.size(), file) == header.size();
   for (size_t i = 0; written && i < labels.size(); ++i)
     written = pgm::putSample(file, labels[i], wide);
   // A refused write has no text of its own; the file is as unusable as an unclosed one.
-  if (std::fclose(file) != 0 || !written) exitOnFile("failure in closing file %s", path);
+  if (std::fclose(file) != 0 || !written) pgm::failOnFile("failure in closing file %s", path);
 }
 
 void readBackLabelMap(const char* path, bool wide) {
   std::FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) exitOnFile("\nUnable to open input image file %s\nExiting...", path);
+  if (file == nullptr) pgm::failOnFile("\nUnable to open input image file %s\nExiting...", path);
   char line[kLineBuffer];
   if (std::fgets(line, kLineBuffer, file) == nullptr || std::strncmp(line, "P5", 2) != 0) {
     std::fclose(file);
-    exitOnFile("\nInput image file %s not in pgm/ppm format(P5)\nExiting...", path);
+    pgm::failOnFile("\nInput image file %s not in pgm/ppm format(P5)\nExiting...", path);
   }
   int width = 0, height = 0, maxValue = 0;
   readContentLine(file, line);

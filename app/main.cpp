@@ -43,8 +43,11 @@ int readLenientInteger(const char* text) {
   return static_cast<int>(value);
 }
 
-// Digits only and above 0. Sizes beyond any image saturate: they all give an empty grid.
+// A positive decimal number (leading blanks and a plus sign allowed, nothing
+// after the digits). Sizes beyond any image saturate: they all give an empty grid.
 bool readCellSize(const char* text, unsigned* cellSize) {
+  while (*text == ' ' || *text == '\t') ++text;
+  if (*text == '+') ++text;
   if (*text == '\0') return false;
   unsigned long value = 0;
   for (const char* c = text; *c != '\0'; ++c) {

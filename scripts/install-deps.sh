@@ -2,7 +2,7 @@
 # Installs the Debian packages needed to build, test and run the project, only those missing.
 set -euo pipefail
 
-packages=(build-essential cmake pkg-config libmagickcore-6.q16-dev googletest libgtest-dev
+packages=(build-essential make cmake pkg-config libmagickcore-6.q16-dev googletest libgtest-dev
           imagemagick libbenchmark-dev)
 
 missing=()

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace pgm {
@@ -23,6 +24,14 @@ inline std::string labelMapHeader(int width, int height, bool wide) {
 inline bool putSample(std::FILE* file, unsigned label, bool wide) {
   if (std::fputc(static_cast<int>(label & 0xFFu), file) == EOF) return false;
   return !wide || std::fputc(static_cast<int>((label >> 8) & 0xFFu), file) != EOF;
+}
+
+// File errors of the label-map writers and reader go to standard output, as
+// the program's own messages do, and end the process with status 1.
+[[noreturn]] inline void failOnFile(const char* format, const char* path) {
+  std::printf(format, path);
+  std::fflush(stdout);
+  std::exit(1);
 }
 
 }  // namespace pgm

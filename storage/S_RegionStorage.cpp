@@ -264,12 +264,6 @@ void S_RegionStorage::removePelFromRegion(short x, short y) {
 namespace {
 
 // File errors of the label map go to standard output and end the run with status 1.
-[[noreturn]] void failOnFile(const char* format, const char* path) {
-  std::printf(format, path);
-  std::fflush(stdout);
-  std::exit(1);
-}
-
 constexpr const char* kCloseFailure = "failure in closing file %s";
 
 }  // namespace
@@ -295,11 +289,11 @@ int S_RegionStorage::writeAsPGM(const char* path) const {
   }
   const bool wide = pgm::needsWideSamples(regionNumber);
   std::FILE* file = std::fopen(path, "wb");
-  if (file == nullptr) failOnFile("failure in opening file %s\n", path);
+  if (file == nullptr) pgm::failOnFile("failure in opening file %s\n", path);
   for (const char c : pgm::labelMapHeader(width, height, wide))
-    if (std::fputc(c, file) == EOF) failOnFile(kCloseFailure, path);
+    if (std::fputc(c, file) == EOF) pgm::failOnFile(kCloseFailure, path);
   writeLabels(file, wide, path);
-  if (std::fclose(file) != 0) failOnFile(kCloseFailure, path);
+  if (std::fclose(file) != 0) pgm::failOnFile(kCloseFailure, path);
   return 1;
 }
 
@@ -308,6 +302,6 @@ void S_RegionStorage::writeLabels(std::FILE* file, bool wide, const char* path) 
   for (short y = 0; y < height; ++y)
     for (short x = 0; x < width; ++x) {
       const auto label = static_cast<unsigned short>(pel(x, y).region->objectID);
-      if (!pgm::putSample(file, label, wide)) failOnFile(kCloseFailure, path);
+      if (!pgm::putSample(file, label, wide)) pgm::failOnFile(kCloseFailure, path);
     }
 }

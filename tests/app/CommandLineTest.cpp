@@ -31,8 +31,17 @@ TEST_F(CommandLineTest, MissingArgumentsGiveUsage) {
 
 TEST_F(CommandLineTest, CellSizeThatIsNotAPositiveNumberGivesUsage) {
   const std::string image = writeBlankPpm("in.ppm", 20, 20);
-  for (const std::string cellSize : {"0", "abc", "12x", "-3", "", " 5", "+5"})
+  for (const std::string cellSize : {"0", "abc", "12x", "-3", "", " ", "+", "5 5"})
     expectUsage({"GL", image, path("out.pgm"), cellSize});
+}
+
+TEST_F(CommandLineTest, CellSizeMayCarryLeadingBlanksAndPlusSign) {
+  const std::string image = writeBlankPpm("in.ppm", 20, 20);
+  for (const std::string cellSize : {" 5", "+5", "005"}) {
+    const ProcessResult result = run({"GL", image, path("out.pgm"), cellSize});
+    EXPECT_EQ(result.status, 0) << cellSize;
+    EXPECT_EQ(result.out, "Number of regions : 16 \n") << cellSize;
+  }
 }
 
 TEST_F(CommandLineTest, UnloadableImageFailsWithoutWriting) {
