@@ -25,6 +25,19 @@ double shorterLength(const CRSSTContour& a, const CRSSTContour& b) { return a.le
 // measurable: 0, where 0/0 would put a NaN cost into the heap.
 double shareOf(double part, double contourLength) { return contourLength == 0 ? 0.0 : part / contourLength; }
 
+// Visits each stored pixel of both contours, a's first and each in stored
+// order, with its side (0 for a, 1 for b) and whether it faces the other region.
+template <class Visit>
+void visitBothContours(const LabelView& view, const CRSSTContour& a, const CRSSTContour& b, Visit&& visit) {
+  const CRSSTContour* own[2] = {&a, &b};
+  const int32_t partner[2] = {b.regionIndex, a.regionIndex};
+  for (int side = 0; side < 2; ++side) {
+    const CRSSTContour& k = *own[side];
+    for (uint32_t i = 0; i < k.nPixels; ++i)
+      visit(side, k, i, view.touches(partner[side], k.pixelX[i], k.pixelY[i]));
+  }
+}
+
 }  // namespace
 
 double M_RSST::computeShapeComplexity(RSSTRegion* r) {
@@ -33,19 +46,12 @@ double M_RSST::computeShapeComplexity(RSSTRegion* r) {
 
 void M_RSST::geometryIfMerged(RSSTRegion* a, RSSTRegion* b, double& commonContourLength,
                               double& mergedComplexity) {
-  const LabelView view = labelView();
   double rest = 0;
   double facing[2] = {0, 0};
-  const RSSTRegion* partner[2] = {b, a};
-  const CRSSTContour* own[2] = {&contourOf(a), &contourOf(b)};
-  for (int side = 0; side < 2; ++side) {
-    const CRSSTContour& k = *own[side];
-    const int32_t other = contourOf(partner[side]).regionIndex;
-    for (uint32_t i = 0; i < k.nPixels; ++i) {
-      if (view.touches(other, k.pixelX[i], k.pixelY[i])) facing[side] += k.pixelLength[i];
-      else rest += k.pixelLength[i];
-    }
-  }
+  visitBothContours(labelView(), contourOf(a), contourOf(b), [&](int side, const CRSSTContour& k, uint32_t i, bool faces) {
+    if (faces) facing[side] += k.pixelLength[i];
+    else rest += k.pixelLength[i];
+  });
   commonContourLength = facing[0] < facing[1] ? facing[0] : facing[1];
   mergedComplexity = flooredComplexity(rest / std::sqrt(static_cast<double>(a->pixelCount + b->pixelCount)));
 }
@@ -77,24 +83,18 @@ M_RSST::PairMeasures M_RSST::measurePair(RSSTRegion* a, RSSTRegion* b) {
 void M_RSST::computeJaggOfContours(RSSTRegion* a, RSSTRegion* b, double& jaggedBorderCost,
                                    unsigned int& commonPixelCount, double& jaggedShareA,
                                    double& jaggedShareB) {
-  const LabelView view = labelView();
+  const CRSSTContour* own[2] = {&contourOf(a), &contourOf(b)};
   commonPixelCount = 0;
   double jaggedFacing[2] = {0, 0};
   double jagged[2] = {0, 0};
-  const RSSTRegion* partner[2] = {b, a};
-  const CRSSTContour* own[2] = {&contourOf(a), &contourOf(b)};
-  for (int side = 0; side < 2; ++side) {
-    const CRSSTContour& k = *own[side];
-    const int32_t other = contourOf(partner[side]).regionIndex;
-    for (uint32_t i = 0; i < k.nPixels; ++i) {
-      const bool isJagged = k.pixelJaggedness[i] > 80;
-      if (view.touches(other, k.pixelX[i], k.pixelY[i])) {
-        ++commonPixelCount;
-        if (isJagged) jaggedFacing[side] += k.pixelLength[i];
-      }
-      if (isJagged) jagged[side] += k.pixelLength[i];
+  visitBothContours(labelView(), *own[0], *own[1], [&](int side, const CRSSTContour& k, uint32_t i, bool faces) {
+    const bool isJagged = k.pixelJaggedness[i] > 80;
+    if (faces) {
+      ++commonPixelCount;
+      if (isJagged) jaggedFacing[side] += k.pixelLength[i];
     }
-  }
+    if (isJagged) jagged[side] += k.pixelLength[i];
+  });
   const double sharedJagged = jaggedFacing[0] < jaggedFacing[1] ? jaggedFacing[0] : jaggedFacing[1];
   jaggedBorderCost = 1 - shareOf(sharedJagged, shorterLength(*own[0], *own[1]));
   // A contour wholly on the image edge has nothing to be jagged: its share is
