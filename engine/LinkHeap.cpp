@@ -65,16 +65,16 @@ void M_RSST::rsst_updateLinks(int absorbed, int survivor) {
 
   // Whether a neighbour is already on the survivor's list (dead nodes
   // included) is all the search decides, so mark those neighbours once.
+  // The mark sits in the region records, which the re-pricing below reads anyway.
   if (!referencePaths) {
-    if (liveStamp_.size() < static_cast<std::size_t>(width) * height) liveStamp_.assign(static_cast<std::size_t>(width) * height, 0);
-    if (++liveStampValue_ == 0) {
-      std::fill(liveStamp_.begin(), liveStamp_.end(), 0);
-      liveStampValue_ = 1;
+    if (++searchMarkValue_ == 0) {
+      for (long long p = 0; p < static_cast<long long>(width) * height; ++p) regions[p].searchMark = 0;
+      searchMarkValue_ = 1;
     }
-    liveStamp_[survivor] = liveStampValue_;
+    a.searchMark = searchMarkValue_;
     for (RSSTRegionLinkList* node = survivorHead; node != nullptr; node = node->next) {
       const RSSTLink* link = node->link;
-      liveStamp_[link->regionA != survivor ? link->regionA : link->regionB] = liveStampValue_;
+      regions[link->regionA != survivor ? link->regionA : link->regionB].searchMark = searchMarkValue_;
     }
   }
 
@@ -85,7 +85,7 @@ void M_RSST::rsst_updateLinks(int absorbed, int survivor) {
     if (link->heapIndex == 0) continue;
     const int neighbour = link->regionA != absorbed ? link->regionA : link->regionB;
     const bool redundant = referencePaths ? rsst_searchRLL(survivorHead, neighbour) != 0
-                                          : liveStamp_[neighbour] == liveStampValue_;
+                                          : regions[neighbour].searchMark == searchMarkValue_;
     if (redundant) {
       removeLinkFromHeap(link);
     } else {

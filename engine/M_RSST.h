@@ -43,6 +43,7 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   struct RSSTRegion {
     double meanL, meanU, meanV;
     uint32_t pixelCount;
+    uint32_t searchMark;  // neighbour mark of a merge's redundancy search (fills padding)
     RSSTRegionLinkList* linkList;
     RSSTPixelList* firstPixel;
     RSSTPixelList* lastPixel;
@@ -268,8 +269,7 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
 
  private:
   double* slotCost_ = nullptr;           // slotCost_[k] == linkHeap[k]->cost for placed slots
-  std::vector<uint32_t> liveStamp_;      // neighbour marks of the redundancy search
-  uint32_t liveStampValue_ = 0;
+  uint32_t searchMarkValue_ = 0;         // the mark of the current redundancy search
   std::vector<int32_t> windowCounts_;    // summed-area scratch of the jaggedness recount
   std::vector<int32_t> windowHistogram_; // sliding window counts of the contour extraction
   std::vector<uint32_t> pendingRecount_;

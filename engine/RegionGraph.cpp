@@ -28,6 +28,7 @@ void M_RSST::rsst_initRegionsArray() {
       region.meanU = planeU[x][y];
       region.meanV = planeV[x][y];
       region.pixelCount = 1;
+      region.searchMark = 0;
       region.linkList = nullptr;
       region.firstPixel = region.lastPixel = nullptr;
       region.colorModelIndex = region.contourIndex = -1;
@@ -131,7 +132,6 @@ void M_RSST::rsst_freeMemory() {
   smoothL.deallocateArray();
   smoothU.deallocateArray();
   smoothV.deallocateArray();
-  std::vector<uint32_t>().swap(liveStamp_);
   std::vector<int32_t>().swap(windowCounts_);
   std::vector<int32_t>().swap(windowHistogram_);
 }
