@@ -2,7 +2,7 @@
 BUILD_DIR    ?= build
 SANITIZE_DIR ?= build-sanitize
 JOBS         ?= 2
-SAMPLE       ?= samples/rocket.png
+SAMPLE       ?= samples/astronaut.png
 SAMPLE_MAP   := $(BUILD_DIR)/sample-labels.pgm
 
 # Stop at the first finding; leaks inside ImageMagick itself are suppressed.
