@@ -12,6 +12,8 @@ ImageFile::ImageFile(const char* path) {
   std::strcpy(imageInfo->filename, path);
   ExceptionInfo* exception = AcquireExceptionInfo();
   image = ReadImage(imageInfo, exception);
+  // CMYK pixels would otherwise be exported as their raw ink channels.
+  if (image != nullptr && image->colorspace == CMYKColorspace) TransformImageColorspace(image, sRGBColorspace);
   DestroyExceptionInfo(exception);
 }
 

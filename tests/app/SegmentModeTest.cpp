@@ -1,4 +1,5 @@
 // The arbitrary-shape mode end to end: region line, label map and the declined small image.
+#include <cstdlib>
 #include <set>
 
 #include "DornickRun.h"
@@ -47,6 +48,16 @@ TEST_F(SegmentModeTest, CountAbove255GivesThatManyLabelsInSixteenBits) {
 
 TEST_F(SegmentModeTest, CountThatIsNotANumberForcesTwoRegions) {
   EXPECT_EQ(distinctLabels(segment(dataFile("rocket_96x64.png"), {"many"})), 2u);
+}
+
+// A CMYK file holds inks, not red, green and blue: it is converted on loading.
+TEST_F(SegmentModeTest, CmykImageSegmentsLikeItsRgbOriginal) {
+  const std::string cmyk = path("rocket_cmyk.tif");
+  const std::string convert = "convert " + dataFile("rocket_96x64.png") + " -colorspace CMYK " + cmyk;
+  ASSERT_EQ(std::system(convert.c_str()), 0);
+  const ParsedLabelMap fromRgb = segment(dataFile("rocket_96x64.png"), {"10"});
+  const ParsedLabelMap fromCmyk = segment(cmyk, {"10"});
+  EXPECT_EQ(fromCmyk.samples, fromRgb.samples);
 }
 
 TEST_F(SegmentModeTest, TwoColouredHalvesBecomeTwoRegionsSplitByColumn) {
