@@ -1,12 +1,19 @@
 // The 1-based link min-heap and the link bookkeeping of a merge.
 #include "engine/M_RSST.h"
 
-// The only writer of heap slots: the slot-aligned copy of the costs keeps the
-// sift comparisons off the link records.
+// The only writers of heap slots. The slot-aligned copy of the costs keeps the
+// sift comparisons off the link records; a link moved between slots takes its
+// cost along from the copy, so no link record is read during a sift.
 void M_RSST::placeLinkInSlot(RSSTLink* link, unsigned k) {
   linkHeap[k] = link;
   link->heapIndex = k;
   slotCost_[k] = link->cost;
+}
+
+void M_RSST::moveLinkToSlot(unsigned from, unsigned to) {
+  linkHeap[to] = linkHeap[from];
+  linkHeap[to]->heapIndex = to;
+  slotCost_[to] = slotCost_[from];
 }
 
 // Equal costs never move up, so on a flat image the oldest link stays on top
@@ -15,7 +22,7 @@ unsigned M_RSST::rsst_upHeapLPA(unsigned k) {
   RSSTLink* link = linkHeap[k];
   const double cost = link->cost;
   while (cost < slotCost_[k / 2]) {  // the sentinel in slot 0 stops the walk
-    placeLinkInSlot(linkHeap[k / 2], k);
+    moveLinkToSlot(k / 2, k);
     k /= 2;
   }
   placeLinkInSlot(link, k);
@@ -36,7 +43,7 @@ unsigned M_RSST::rsst_reheapLPA(unsigned k) {
     unsigned child = 2 * k;
     if (child < heapSize && slotCost_[child] > slotCost_[child + 1]) ++child;
     if (!(cost > slotCost_[child])) break;
-    placeLinkInSlot(linkHeap[child], k);
+    moveLinkToSlot(child, k);
     k = child;
   } while (k <= heapSize / 2);
   placeLinkInSlot(link, k);

@@ -223,6 +223,7 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   CLUVColorModel& modelOf(const RSSTRegion* r) { return colorModels[r->colorModelIndex]; }
   void removeLinkFromHeap(RSSTLink* link);
   void placeLinkInSlot(RSSTLink* link, unsigned k);
+  void moveLinkToSlot(unsigned from, unsigned to);
   int32_t** labels() { return labelMap.getPtr2Array(); }
   LabelView labelView();
   bool windowInsideImage(int x, int y) const;
