@@ -217,8 +217,6 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   void setVerySmallSizeLimit();
   void setSmallSizeLimitFromCount();
   void setSmallSizeLimitFromArea();
-  void mergeCheapestLink() { rsst_merge2Regions(); }
-  int indexOf(const RSSTRegion* r) const { return static_cast<int>(r - regions); }
   CRSSTContour& contourOf(const RSSTRegion* r) { return contours[r->contourIndex]; }
   CLUVColorModel& modelOf(const RSSTRegion* r) { return colorModels[r->colorModelIndex]; }
   void removeLinkFromHeap(RSSTLink* link);
