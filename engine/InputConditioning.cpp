@@ -47,14 +47,12 @@ void blurPass(double** plane, double** temp, const double kernel[3][3], int widt
 void M_RSST::gaussianBlur() {
   double** planes[3] = {smoothL.getPtr2Array(), smoothU.getPtr2Array(), smoothV.getPtr2Array()};
   T_Array<double> temps[3];
-  T_Array<double> kernelTable;
-  double** kernel = kernelTable.allocateArray(3, 3);
   // Products of the 1-D weights, deliberately not renormalised: a flat area
   // loses about one percent of its value per pass.
   const double g[3] = {0.2236, 0.5477, 0.2236};
   double k[3][3];
   for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j) k[i][j] = kernel[i][j] = g[i] * g[j];
+    for (int j = 0; j < 3; ++j) k[i][j] = g[i] * g[j];
   for (auto& temp : temps) temp.allocateArray(width, height);
   for (int pass = 0; pass < 2; ++pass)
     for (int p = 0; p < 3; ++p) blurPass(planes[p], temps[p].getPtr2Array(), k, width, height);
