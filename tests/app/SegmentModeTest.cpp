@@ -3,6 +3,7 @@
 #include <set>
 
 #include "DornickRun.h"
+#include "support/GoldenMaps.h"
 
 namespace {
 
@@ -83,6 +84,23 @@ TEST_F(SegmentModeTest, UnopenableOutputFails) {
   const ProcessResult result = run({"AS", dataFile("halves_8x6.ppm"), target, "2"});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, "Number of regions : 2 \nfailure in opening file " + target + "\n");
+}
+
+// Dornick reads the PNG to exactly the pixels of its PPM copy in the golden set,
+// so its label maps are the golden ones.
+TEST_F(SegmentModeTest, PngGivesTheGoldenLabelMaps) {
+  std::vector<GoldenMap> golden;
+  ASSERT_EQ(parseGoldenMaps(readFile(dataFile("golden/rocket_96x64.labels")), golden), "");
+  ASSERT_EQ(golden.size(), 5u);
+  for (const GoldenMap& map : golden) {
+    std::vector<std::string> count;
+    if (map.request.wanted != 0) count.push_back(std::to_string(map.request.wanted));
+    const ParsedLabelMap written = segment(dataFile("rocket_96x64.png"), count);
+    GoldenMap actual = map;
+    actual.labels.assign(written.samples.begin(), written.samples.end());
+    actual.regions = static_cast<int>(distinctLabels(written));
+    EXPECT_EQ(describeDifference(map, actual), "") << "wanted " << map.request.wanted;
+  }
 }
 
 }  // namespace
