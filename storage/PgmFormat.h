@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "storage/Report.h"
+
 namespace pgm {
 
 // Maps of 256 or more labels need 16-bit samples.
@@ -27,9 +29,14 @@ inline bool putSample(std::FILE* file, unsigned label, bool wide) {
 }
 
 // File errors of the label-map writers and reader go to standard output, as
-// the program's own messages do, and end the process with status 1.
+// the program's own messages do, and end the process with status 1 (or go to
+// the thread's failure catcher, as the formatted text).
 [[noreturn]] inline void failOnFile(const char* format, const char* path) {
-  std::printf(format, path);
+  const int length = std::snprintf(nullptr, 0, format, path);
+  std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+  if (length > 0) std::snprintf(&text[0], text.size() + 1, format, path);
+  veskar::takeFailure(text);
+  std::fputs(text.c_str(), stdout);
   std::fflush(stdout);
   std::exit(1);
 }
