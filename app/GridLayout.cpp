@@ -8,6 +8,7 @@
 
 #include "storage/PgmFormat.h"
 #include "storage/Report.h"
+#include "storage/T_AtomicFile.h"
 
 namespace {
 
@@ -58,14 +59,18 @@ std::vector<uint16_t> gridLabels(const GridLayout& grid, int width, int height) 
 
 void writeLabelMap(const char* path, const std::vector<uint16_t>& labels, int width, int height,
                    bool wide) {
-  std::FILE* file = std::fopen(path, "wb");
-  if (file == nullptr) pgm::failOnFile("failure in opening file %s\n", path);
+  T_AtomicFile output(path);
+  if (!output.isOpen()) pgm::failOnFile("failure in opening file %s\n", path);
+  std::FILE* file = output.stream();
   const std::string header = pgm::labelMapHeader(width, height, wide);
   bool written = std::fwrite(header.data(), 1, header.size(), file) == header.size();
   for (size_t i = 0; written && i < labels.size(); ++i)
     written = pgm::putSample(file, labels[i], wide);
   // A refused write has no text of its own; the file is as unusable as an unclosed one.
-  if (std::fclose(file) != 0 || !written) pgm::failOnFile("failure in closing file %s", path);
+  if (!written || !output.commit()) {
+    output.discard();
+    pgm::failOnFile("failure in closing file %s", path);
+  }
 }
 
 void readBackLabelMap(const char* path, bool wide) {

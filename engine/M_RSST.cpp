@@ -33,6 +33,9 @@ void M_RSST::processFrame(S_CImageStorage& image, S_RegionStorage& result, unsig
   const long long border = 2LL * margin;
   if (image.getWidth() - border < 5 || image.getHeight() - border < 5) {
     reportWarning("\nInput image too small!");
+    // Nothing of an earlier frame may pass for this one's result: the caller
+    // finds no regions and no map (isEmpty()).
+    result.deallocateStorage();
     return;
   }
   statFile = nullptr;

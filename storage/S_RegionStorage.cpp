@@ -7,6 +7,7 @@
 
 #include "storage/PgmFormat.h"
 #include "storage/Report.h"
+#include "storage/T_AtomicFile.h"
 
 E_RegionInfo::E_RegionInfo(short x, short y) : firstPelX(x), firstPelY(y) {}
 
@@ -288,20 +289,26 @@ int S_RegionStorage::writeAsPGM(const char* path) const {
     return 0;
   }
   const bool wide = pgm::needsWideSamples(regionNumber);
-  std::FILE* file = std::fopen(path, "wb");
-  if (file == nullptr) pgm::failOnFile("failure in opening file %s\n", path);
+  // Written beside the target and renamed over it when complete: a failed
+  // write leaves an existing map as it was.
+  T_AtomicFile output(path);
+  if (!output.isOpen()) pgm::failOnFile("failure in opening file %s\n", path);
+  bool written = true;
   for (const char c : pgm::labelMapHeader(width, height, wide))
-    if (std::fputc(c, file) == EOF) pgm::failOnFile(kCloseFailure, path);
-  writeLabels(file, wide, path);
-  if (std::fclose(file) != 0) pgm::failOnFile(kCloseFailure, path);
+    written = written && std::fputc(c, output.stream()) != EOF;
+  if (!written || !writeLabels(output.stream(), wide) || !output.commit()) {
+    output.discard();
+    pgm::failOnFile(kCloseFailure, path);
+  }
   return 1;
 }
 
 // Row order; a label that was never set (-1) writes as 255 or 65535.
-void S_RegionStorage::writeLabels(std::FILE* file, bool wide, const char* path) const {
+bool S_RegionStorage::writeLabels(std::FILE* file, bool wide) const {
   for (short y = 0; y < height; ++y)
     for (short x = 0; x < width; ++x) {
       const auto label = static_cast<unsigned short>(pel(x, y).region->objectID);
-      if (!pgm::putSample(file, label, wide)) pgm::failOnFile(kCloseFailure, path);
+      if (!pgm::putSample(file, label, wide)) return false;
     }
+  return true;
 }

@@ -107,7 +107,7 @@ class VESKAR_EXPORT S_RegionStorage {
   int checkIfRegHasPel(E_RegionInfo* region, short x, short y) const;
   E_PelConnect& pel(short x, short y) const { return pelMap[x][y]; }
   bool hasFreePel() const;
-  void writeLabels(std::FILE* file, bool wide, const char* path) const;
+  bool writeLabels(std::FILE* file, bool wide) const;
 
   short width = -1;
   short height = -1;

@@ -25,8 +25,9 @@ void DornickRunTest::SetUp() {
 
 void DornickRunTest::TearDown() { std::filesystem::remove_all(folder); }
 
-ProcessResult DornickRunTest::run(const std::vector<std::string>& arguments) const {
-  std::string command = std::string("'") + DORNICK_PATH + "'";
+ProcessResult DornickRunTest::runAfter(const std::string& shellCommands,
+                                       const std::vector<std::string>& arguments) const {
+  std::string command = shellCommands + " exec '" + DORNICK_PATH + "'";
   for (const std::string& argument : arguments) command += " '" + argument + "'";
   const std::string outPath = path("stdout.txt");
   const std::string errPath = path("stderr.txt");

@@ -35,7 +35,9 @@ class DornickRunTest : public testing::Test {
 
   std::string path(const std::string& name) const { return (folder / name).string(); }
   bool exists(const std::string& name) const { return std::filesystem::exists(folder / name); }
-  ProcessResult run(const std::vector<std::string>& arguments) const;
+  ProcessResult run(const std::vector<std::string>& arguments) const { return runAfter("", arguments); }
+  // Runs shell commands first (limits, traps) in the shell that then becomes Dornick.
+  ProcessResult runAfter(const std::string& shellCommands, const std::vector<std::string>& arguments) const;
   // Binary PPM, so that every test draws exactly the image it needs.
   std::string writePpm(const std::string& name, int width, int height,
                        const std::function<Rgb(int x, int y)>& colorAt) const;

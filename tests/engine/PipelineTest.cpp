@@ -38,12 +38,11 @@ class TooSmallImageTest : public testing::Test {
     fillUniform(image, width, height, 10, 200, 30);
     return captureStderr([&] { engine.processFrame(image, result, wanted, 0, margin); });
   }
-  void expectUntouched() {
-    EXPECT_EQ(result.getWidth(), 3);
-    EXPECT_EQ(result.getHeight(), 3);
-    EXPECT_EQ(result.getRegionNumber(), 1);
-    EXPECT_EQ(result.getRegionList(), marker);
-    EXPECT_EQ(labelsOf(result), (std::vector<int>{-1, -1, -1, -1, 7, -1, -1, -1, -1}));
+  // Whatever the storage held before is gone: a declined frame has no regions and no map.
+  void expectDeclined() {
+    EXPECT_EQ(result.getRegionNumber(), 0);
+    EXPECT_EQ(result.getRegionList(), nullptr);
+    EXPECT_EQ(result.isEmpty(), 1);
   }
 
   M_RSST engine;
@@ -52,18 +51,28 @@ class TooSmallImageTest : public testing::Test {
   E_RegionInfo* marker = nullptr;
 };
 
-TEST_F(TooSmallImageTest, NarrowOrLowImageWarnsAndLeavesTheResult) {
+TEST_F(TooSmallImageTest, NarrowOrLowImageWarnsAndEmptiesTheResult) {
   EXPECT_EQ(warningsFor(4, 100, 0), warningText(kTooSmall));
-  expectUntouched();
+  expectDeclined();
   EXPECT_EQ(warningsFor(100, 4, 0), warningText(kTooSmall));
-  expectUntouched();
+  expectDeclined();
 }
 
 TEST_F(TooSmallImageTest, MarginCountsOnBothSidesInSignedArithmetic) {
   EXPECT_EQ(warningsFor(20, 20, 8), warningText(kTooSmall));  // 20 - 16 = 4
-  expectUntouched();
+  expectDeclined();
   EXPECT_EQ(warningsFor(10, 10, 8), warningText(kTooSmall));  // negative, not a huge unsigned
-  expectUntouched();
+  expectDeclined();
+}
+
+// The stale-result fault: one engine and one storage serving frame after frame.
+TEST_F(TooSmallImageTest, DeclinedFrameAfterASegmentedOneLeavesNoStaleRegions) {
+  EXPECT_EQ(warningsFor(12, 12, 0, 3), "");
+  EXPECT_EQ(result.getRegionNumber(), 3);
+  EXPECT_EQ(warningsFor(12, 4, 0, 3), warningText(kTooSmall));
+  expectDeclined();
+  EXPECT_EQ(warningsFor(12, 12, 0, 3), "");  // and the next frame is segmented as usual
+  EXPECT_EQ(result.getRegionNumber(), 3);
 }
 
 TEST_F(TooSmallImageTest, FivePixelsAfterTheMarginAreEnough) {
