@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "engine/ScratchTable.h"
+#include "engine/StageSequence.h"
 #include "storage/Report.h"
 
 M_RSST::M_RSST()
@@ -25,6 +26,8 @@ M_RSST& M_RSST::operator=(const M_RSST& other) {
   colorThreshold = other.colorThreshold;
   wantedRegions = other.wantedRegions;
   referencePaths = other.referencePaths;
+  progressObserver_ = other.progressObserver_;
+  progressContext_ = other.progressContext_;
   return *this;
 }
 
@@ -40,64 +43,38 @@ void M_RSST::processFrame(S_CImageStorage& image, S_RegionStorage& result, unsig
   }
   statFile = nullptr;
   convertInput2LUV(&image, margin);
-  stepDone("conversion");
+  reportStep(Step::kConversion);
   gaussianBlur();
-  stepDone("blur");
+  reportStep(Step::kBlur);
   setSizeDependentParameters();
   wantedRegions = wanted >= 2048 ? 2048 : wanted;
   if (wantedRegions < 2) wantedRegions = 2;
   linkCost = &M_RSST::linkCost_ColorAndSize;
   jointProperties = &M_RSST::jointProperties_ColorMean;
   rsst_initRSST();
-  stepDone("graph");
+  reportStep(Step::kGraph);
   merge_AvgColorAndSize(false, firstStageTarget);
-  stepDone("first stage");
+  reportStep(Step::kFirstStage);
 
   allocateLUVModels(static_cast<int>(regionCount));
   extractLUVModels();
-  stepDone("models");
+  reportStep(Step::kModels);
   allocateContours(static_cast<int>(regionCount));
   extractContours();
-  stepDone("contours");
+  reportStep(Step::kContours);
   updateColorThreshold();
-  stepDone("threshold");
+  reportStep(Step::kThreshold);
 
-  merge_ColorAndContour();
-  stepDone("colour and contour");
-  merge_WeakBorders();
-  stepDone("weak borders");
-  merge_VerySmall();
-  stepDone("very small");
-  merge_ShapeComplxReduction();
-  stepDone("shape reduction");
-  merge_VerySimilarColor();
-  stepDone("very similar colour");
-  merge_Small();
-  stepDone("small");
-  merge_JaggedAndSimilarColor();
-  stepDone("jagged and similar");
-  merge_RemoveComplex();
-  stepDone("remove complex");
-  merge_RemoveVeryComplex();
-  stepDone("remove very complex");
-  merge_RemoveJagged();
-  stepDone("remove jagged");
-  merge_CreatesSimple();
-  stepDone("creates simple");
-  merge_Background();
-  stepDone("background");
-  merge_SmallWithBig();
-  stepDone("small with big");
-  merge_MediumAndSimilarColor();
-  stepDone("medium and similar");
-  merge_MediumAndSimpler();
-  stepDone("medium and simpler");
-  merge_ForceSmallest(regionFloor);
-  stepDone("force smallest");
+  // The contour-aware stages, in the order of their table.
+  regionFloor_ = regionFloor;
+  for (const StageSequence::Row& row : StageSequence::kStages) {
+    (this->*row.stage)();
+    reportStep(row.step);
+  }
 
   result.allocateStorage(image.getWidth(), image.getHeight());
   writeOutput(result, margin);
-  stepDone("output");
+  reportStep(Step::kOutput);
   deallocateLUVModels();
   deallocateContours();
   rsst_freeMemory();
@@ -105,6 +82,16 @@ void M_RSST::processFrame(S_CImageStorage& image, S_RegionStorage& result, unsig
     std::fclose(statFile);
     statFile = nullptr;
   }
+}
+
+void M_RSST::setProgressObserver(ProgressObserver observer, void* context) {
+  progressObserver_ = observer;
+  progressContext_ = context;
+}
+
+void M_RSST::reportStep(const char* step) {
+  stepDone(step);
+  if (progressObserver_ != nullptr) progressObserver_(step, regionCount, progressContext_);
 }
 
 void M_RSST::setSizeDependentParameters() {

@@ -66,6 +66,41 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   void processFrame(S_CImageStorage& image, S_RegionStorage& result, unsigned wanted,
                     unsigned regionFloor, unsigned margin);
 
+  // The names processFrame reports its steps by, in pipeline order. Compare
+  // the text, not the pointer: each library and program may hold its own copy.
+  struct Step {
+    static constexpr char kConversion[] = "conversion";
+    static constexpr char kBlur[] = "blur";
+    static constexpr char kGraph[] = "graph";
+    static constexpr char kFirstStage[] = "first stage";
+    static constexpr char kModels[] = "models";
+    static constexpr char kContours[] = "contours";
+    static constexpr char kThreshold[] = "threshold";
+    static constexpr char kColorAndContour[] = "colour and contour";
+    static constexpr char kWeakBorders[] = "weak borders";
+    static constexpr char kVerySmall[] = "very small";
+    static constexpr char kShapeReduction[] = "shape reduction";
+    static constexpr char kVerySimilarColor[] = "very similar colour";
+    static constexpr char kSmall[] = "small";
+    static constexpr char kJaggedAndSimilar[] = "jagged and similar";
+    static constexpr char kRemoveComplex[] = "remove complex";
+    static constexpr char kRemoveVeryComplex[] = "remove very complex";
+    static constexpr char kRemoveJagged[] = "remove jagged";
+    static constexpr char kCreatesSimple[] = "creates simple";
+    static constexpr char kBackground[] = "background";
+    static constexpr char kSmallWithBig[] = "small with big";
+    static constexpr char kMediumAndSimilar[] = "medium and similar";
+    static constexpr char kMediumAndSimpler[] = "medium and simpler";
+    static constexpr char kForceSmallest[] = "force smallest";
+    static constexpr char kOutput[] = "output";
+  };
+
+  // Called after each step with its name (a Step text) and the region count
+  // at that moment, e.g. to show progress on long runs. It must not throw.
+  using ProgressObserver = void (*)(const char* step, unsigned regionCount, void* context);
+  // Installs observer (nullptr removes it); context is passed back unchanged.
+  void setProgressObserver(ProgressObserver observer, void* context = nullptr);
+
  protected:
   // Called after each step of processFrame with the step's name; an
   // instrumenting subclass (a benchmark, a dump) overrides it.
@@ -267,6 +302,13 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   bool referencePaths = false;
 
  private:
+  friend struct StageSequence;
+  void reportStep(const char* step);
+  void forceSmallestAboveFloor() { merge_ForceSmallest(regionFloor_); }
+
+  ProgressObserver progressObserver_ = nullptr;
+  void* progressContext_ = nullptr;
+  unsigned regionFloor_ = 0;             // processFrame's floor, for the last stage of the sequence
   double* slotCost_ = nullptr;           // slotCost_[k] == linkHeap[k]->cost for placed slots
   uint32_t searchMarkValue_ = 0;         // the mark of the current redundancy search
   std::vector<int32_t> windowCounts_;    // summed-area scratch of the jaggedness recount

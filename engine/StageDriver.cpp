@@ -1,6 +1,7 @@
 // The stage driver shared by the contour-aware stages, the colour threshold,
 // the first of those stages and the region predicates.
 #include "engine/M_RSST.h"
+#include "engine/StageSequence.h"
 
 void M_RSST::runStage(LinkCostFunction cost, void (M_RSST::*setLimits)()) {
   linkCost = cost;
@@ -41,7 +42,9 @@ void M_RSST::updateColorThreshold() {
 void M_RSST::merge_ColorAndContour() { runStage(&M_RSST::linkCost_ColorContour); }
 
 double M_RSST::linkCost_ColorContour(RSSTRegion* a, RSSTRegion* b) {
-  return gatedCost(a, b, [this](const PairMeasures& m) { return m.within(colorThreshold, 0.85, 0.9); });
+  static constexpr StageLimits kLimits = StageSequence::limitsOf(Step::kColorAndContour);
+  static_assert(kLimits.color == kImageThreshold, "this stage's colour limit comes from the image");
+  return gatedCost(a, b, [this](const PairMeasures& m) { return m.within(colorThreshold, kLimits.shape, kLimits.border); });
 }
 
 bool M_RSST::bIsSmallAndIncluded(RSSTRegion* a, RSSTRegion* b, double) {

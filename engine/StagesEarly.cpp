@@ -1,6 +1,7 @@
 // Early clean-up stages: weak borders, very small, shape reduction, very
 // similar colour, small and jagged-border pairs.
 #include "engine/M_RSST.h"
+#include "engine/StageSequence.h"
 
 void M_RSST::merge_WeakBorders() { runStage(&M_RSST::linkCost_WeakBorders); }
 void M_RSST::merge_VerySmall() { runStage(&M_RSST::linkCost_VerySmall, &M_RSST::setVerySmallSizeLimit); }
@@ -10,8 +11,9 @@ void M_RSST::merge_Small() { runStage(&M_RSST::linkCost_Small, &M_RSST::setSmall
 void M_RSST::merge_JaggedAndSimilarColor() { runStage(&M_RSST::linkCost_JaggedAndSimilarColor); }
 
 double M_RSST::linkCost_WeakBorders(RSSTRegion* a, RSSTRegion* b) {
+  static constexpr StageLimits kLimits = StageSequence::limitsOf(Step::kWeakBorders);
   return gatedCost(a, b, [&](const PairMeasures& m) {
-    return m.within(0.08, 0.9, 0.95) && !(computeBoundaryStrength(a, b) > 0.9);
+    return m.within(kLimits.color, kLimits.shape, kLimits.border) && !(computeBoundaryStrength(a, b) > kLimits.own);
   });
 }
 
@@ -22,23 +24,28 @@ double M_RSST::linkCost_VerySmall(RSSTRegion* a, RSSTRegion* b) {
 }
 
 double M_RSST::linkCost_ShapeComplxReduction(RSSTRegion* a, RSSTRegion* b) {
-  return gatedCost(a, b, [](const PairMeasures& m) { return m.within(0.055, 0.41, 0.5); });
+  static constexpr StageLimits kLimits = StageSequence::limitsOf(Step::kShapeReduction);
+  return gatedCost(a, b, [](const PairMeasures& m) { return m.within(kLimits.color, kLimits.shape, kLimits.border); });
 }
 
 double M_RSST::linkCost_VerySimilarColor(RSSTRegion* a, RSSTRegion* b) {
+  static constexpr StageLimits kLimits = StageSequence::limitsOf(Step::kVerySimilarColor);
   return gatedCost(a, b, [](const PairMeasures& m) {
-    return m.within(0.018, 0.9, 0.95) && !(m.mergedComplexity > 10.0);
+    return m.within(kLimits.color, kLimits.shape, kLimits.border) && !(m.mergedComplexity > kLimits.own);
   });
 }
 
 double M_RSST::linkCost_Small(RSSTRegion* a, RSSTRegion* b) {
+  static constexpr StageLimits kLimits = StageSequence::limitsOf(Step::kSmall);
   if (!(a->pixelCount < smallSizeLimit || b->pixelCount < smallSizeLimit)) return kBlockingCost;
-  return gatedCost(a, b, [](const PairMeasures& m) { return m.within(0.07, 0.8, 0.7); });
+  return gatedCost(a, b, [](const PairMeasures& m) { return m.within(kLimits.color, kLimits.shape, kLimits.border); });
 }
 
 double M_RSST::linkCost_JaggedAndSimilarColor(RSSTRegion* a, RSSTRegion* b) {
+  static constexpr StageLimits kLimits = StageSequence::limitsOf(Step::kJaggedAndSimilar);
   return gatedCost(a, b, [&](const PairMeasures& m) {
     double shareA, shareB;
-    return m.within(0.05, 0.8, 0.8) && !(jaggedBorderCostOf(a, b, shareA, shareB) > 0.92);
+    return m.within(kLimits.color, kLimits.shape, kLimits.border) &&
+           !(jaggedBorderCostOf(a, b, shareA, shareB) > kLimits.own);
   });
 }

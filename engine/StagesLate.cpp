@@ -1,5 +1,6 @@
 // Late simplification stages and the force stage that reaches a requested count.
 #include "engine/M_RSST.h"
+#include "engine/StageSequence.h"
 
 void M_RSST::merge_RemoveComplex() { runStage(&M_RSST::linkCost_RemoveComplex); }
 void M_RSST::merge_RemoveVeryComplex() { runStage(&M_RSST::linkCost_RemoveVeryComplex); }
@@ -16,52 +17,62 @@ bool M_RSST::eitherAtLeastAsComplexAs(RSSTRegion* a, RSSTRegion* b, double gate)
 }
 
 double M_RSST::linkCost_RemoveComplex(RSSTRegion* a, RSSTRegion* b) {
-  if (!eitherAtLeastAsComplexAs(a, b, 10.0)) return kBlockingCost;
-  return gatedCost(a, b, [](const PairMeasures& m) { return m.within(0.12, 0.9, 0.6); });
+  static constexpr StageLimits kLimits = StageSequence::limitsOf(Step::kRemoveComplex);
+  if (!eitherAtLeastAsComplexAs(a, b, kLimits.least)) return kBlockingCost;
+  return gatedCost(a, b, [](const PairMeasures& m) { return m.within(kLimits.color, kLimits.shape, kLimits.border); });
 }
 
 double M_RSST::linkCost_RemoveVeryComplex(RSSTRegion* a, RSSTRegion* b) {
-  if (!eitherAtLeastAsComplexAs(a, b, 11.0)) return kBlockingCost;
-  return gatedCost(a, b, [](const PairMeasures& m) { return m.within(0.2, 0.9, 0.6); });
+  static constexpr StageLimits kLimits = StageSequence::limitsOf(Step::kRemoveVeryComplex);
+  if (!eitherAtLeastAsComplexAs(a, b, kLimits.least)) return kBlockingCost;
+  return gatedCost(a, b, [](const PairMeasures& m) { return m.within(kLimits.color, kLimits.shape, kLimits.border); });
 }
 
 double M_RSST::linkCost_RemoveJagged(RSSTRegion* a, RSSTRegion* b) {
+  static constexpr StageLimits kLimits = StageSequence::limitsOf(Step::kRemoveJagged);
   return gatedCost(a, b, [&](const PairMeasures& m) {
-    if (!m.within(0.07, 0.95, 0.8)) return false;
+    if (!m.within(kLimits.color, kLimits.shape, kLimits.border)) return false;
     double shareA, shareB;
     const double jaggedBorderCost = jaggedBorderCostOf(a, b, shareA, shareB);
-    // A quarter of either contour must be jagged; exactly a quarter passes.
-    return !(shareA < 0.25 && shareB < 0.25) && !(jaggedBorderCost > 0.95);
+    // Either contour must be jagged over at least the least share; exactly that share passes.
+    return !(shareA < kLimits.least && shareB < kLimits.least) && !(jaggedBorderCost > kLimits.own);
   });
 }
 
 double M_RSST::linkCost_CreateSimple(RSSTRegion* a, RSSTRegion* b) {
+  static constexpr StageLimits kLimits = StageSequence::limitsOf(Step::kCreatesSimple);
   return gatedCost(a, b, [](const PairMeasures& m) {
-    return m.within(0.07, 0.5, 0.75) && !(m.mergedComplexity > 4.5);
+    return m.within(kLimits.color, kLimits.shape, kLimits.border) && !(m.mergedComplexity > kLimits.own);
   });
 }
 
 // Similar regions that meet inside the image-border band; no shape or border test.
 double M_RSST::linkCost_Background(RSSTRegion* a, RSSTRegion* b) {
+  static constexpr StageLimits kLimits = StageSequence::limitsOf(Step::kBackground);
   return gatedCost(a, b, [&](const PairMeasures& m) {
-    return !(m.colorDistance > 0.03) && bImageBorderRegions(a, b);
+    return !(m.colorDistance > kLimits.color) && bImageBorderRegions(a, b);
   });
 }
 
+// Both outlines must be more complex than the least complexity; equal blocks.
 double M_RSST::linkCost_SmallWithBig(RSSTRegion* a, RSSTRegion* b) {
+  static constexpr StageLimits kLimits = StageSequence::limitsOf(Step::kSmallWithBig);
   const bool oneSmall = a->pixelCount < smallSizeLimit || b->pixelCount < smallSizeLimit;
-  if (!oneSmall || !(computeShapeComplexity(a) > 5.0) || !(computeShapeComplexity(b) > 5.0)) return kBlockingCost;
-  return gatedCost(a, b, [](const PairMeasures& m) { return m.within(0.1, 0.6, 0.7); });
+  if (!oneSmall || !(computeShapeComplexity(a) > kLimits.least) || !(computeShapeComplexity(b) > kLimits.least))
+    return kBlockingCost;
+  return gatedCost(a, b, [](const PairMeasures& m) { return m.within(kLimits.color, kLimits.shape, kLimits.border); });
 }
 
 double M_RSST::linkCost_MediumAndSimilarColor(RSSTRegion* a, RSSTRegion* b) {
+  static constexpr StageLimits kLimits = StageSequence::limitsOf(Step::kMediumAndSimilar);
   if (!(a->pixelCount < mediumSizeLimit && b->pixelCount < mediumSizeLimit)) return kBlockingCost;
-  return gatedCost(a, b, [](const PairMeasures& m) { return m.within(0.02, 0.8, 0.8); });
+  return gatedCost(a, b, [](const PairMeasures& m) { return m.within(kLimits.color, kLimits.shape, kLimits.border); });
 }
 
 double M_RSST::linkCost_MediumAndSimpler(RSSTRegion* a, RSSTRegion* b) {
+  static constexpr StageLimits kLimits = StageSequence::limitsOf(Step::kMediumAndSimpler);
   if (!(a->pixelCount < mediumSizeLimit && b->pixelCount < mediumSizeLimit)) return kBlockingCost;
-  return gatedCost(a, b, [](const PairMeasures& m) { return m.within(0.06, 0.41, 0.5); });
+  return gatedCost(a, b, [](const PairMeasures& m) { return m.within(kLimits.color, kLimits.shape, kLimits.border); });
 }
 
 // Eligibility depends on which region is the smallest right now, so every

@@ -128,6 +128,37 @@ TEST(RegionFloorTest, FloorAboveTheCountLeavesTheLastStageIdle) {
   EXPECT_EQ(result.getRegionNumber(), 2);
 }
 
+// A caller's observer sees what an instrumenting subclass sees: every step,
+// once, in order, with the region count of that moment.
+TEST(ProgressObserverTest, SeesEveryStepWithItsRegionCountUntilRemoved) {
+  S_CImageStorage image;
+  drawNoisyScene(image, {"RGB", "KWY"}, 6, 25, 5);
+  S_RegionStorage result;
+  StepRecorder engine;
+  std::vector<std::pair<std::string, uint32_t>> seen;
+  engine.setProgressObserver(
+      [](const char* step, unsigned regionCount, void* context) {
+        static_cast<std::vector<std::pair<std::string, uint32_t>>*>(context)->emplace_back(step, regionCount);
+      },
+      &seen);
+  engine.processFrame(image, result, 3, 0, 0);
+  ASSERT_FALSE(engine.counts.empty());
+  EXPECT_EQ(seen, engine.counts);
+  EXPECT_EQ(seen.front().first, M_RSST::Step::kConversion);
+  EXPECT_EQ(seen.back(), std::make_pair(std::string(M_RSST::Step::kOutput), 3u));
+
+  M_RSST copy;
+  copy = engine;  // the observer is configuration, copied with the parameters
+  seen.clear();
+  copy.processFrame(image, result, 3, 0, 0);
+  EXPECT_EQ(seen, engine.counts);
+
+  seen.clear();
+  engine.setProgressObserver(nullptr);
+  engine.processFrame(image, result, 3, 0, 0);
+  EXPECT_TRUE(seen.empty());
+}
+
 class SizeDependentParametersTest : public testing::Test {
  protected:
   // imageArea, firstStageTarget, includedSizeLimit, mediumSizeLimit, borderBandX,
