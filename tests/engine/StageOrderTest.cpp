@@ -13,7 +13,7 @@ namespace {
 using Cost = M_RSST::LinkCostFunction;
 using Update = M_RSST::JointPropertiesFunction;
 
-struct Step {
+struct StepRecord {
   std::string name;
   Cost cost;
   Update update;
@@ -45,7 +45,7 @@ class StepLog : public EngineProbe {
   using M_RSST::linkCost_MediumAndSimpler;
   using M_RSST::linkCost_ForceSmallest;
 
-  std::vector<Step> steps;
+  std::vector<StepRecord> steps;
 
  protected:
   void stepDone(const char* step) override {
@@ -85,7 +85,7 @@ const std::vector<Expected> kSequence = {
     {"force smallest", &StepLog::linkCost_ForceSmallest},
     {"output", &StepLog::linkCost_ForceSmallest}};
 
-std::vector<Step> segmentRocket(unsigned wanted, unsigned regionFloor) {
+std::vector<StepRecord> segmentRocket(unsigned wanted, unsigned regionFloor) {
   S_CImageStorage image;
   EXPECT_EQ(readPpm(std::string(TEST_DATA_DIR) + "/golden/rocket_96x64.ppm", image), "");
   StepLog log;
@@ -98,14 +98,14 @@ std::vector<Step> segmentRocket(unsigned wanted, unsigned regionFloor) {
 
 TEST(StageOrderTest, StepsRunInTheirOrderEachWithItsOwnCostAndUpdate) {
   for (const unsigned wanted : {0u, 10u}) {
-    const std::vector<Step> steps = segmentRocket(wanted, wanted == 0 ? 255 : 0);
+    const std::vector<StepRecord> steps = segmentRocket(wanted, wanted == 0 ? 255 : 0);
     std::vector<std::string> names;
-    for (const Step& step : steps) names.push_back(step.name);
+    for (const StepRecord& step : steps) names.push_back(step.name);
     std::vector<std::string> expectedNames;
     for (const Expected& e : kSequence) expectedNames.push_back(e.name);
     ASSERT_EQ(names, expectedNames);
     for (size_t i = 0; i < kSequence.size(); ++i) {
-      const Step& step = steps[i];
+      const StepRecord& step = steps[i];
       EXPECT_TRUE(step.cost == kSequence[i].cost) << step.name << " left another stage's cost installed";
       const bool contourStage = i >= 7;
       const Update update = contourStage ? &StepLog::jointProperties_ColortAndContour : &StepLog::jointProperties_ColorMean;
@@ -118,15 +118,15 @@ TEST(StageOrderTest, StepsRunInTheirOrderEachWithItsOwnCostAndUpdate) {
 // the previous step left; the small stage's limit is replaced by the
 // small-with-big stage.
 TEST(StageOrderTest, SizeLimitsAreSetByTheirOwnStages) {
-  const std::vector<Step> steps = segmentRocket(10, 0);
+  const std::vector<StepRecord> steps = segmentRocket(10, 0);
   const uint32_t area = 96 * 64;
-  auto find = [&](const std::string& name) -> const Step& {
-    for (const Step& step : steps)
+  auto find = [&](const std::string& name) -> const StepRecord& {
+    for (const StepRecord& step : steps)
       if (step.name == name) return step;
     return steps.front();
   };
-  const Step& verySmall = find("very small");
-  const Step& small = find("small");
+  const StepRecord& verySmall = find("very small");
+  const StepRecord& small = find("small");
   EXPECT_EQ(find("weak borders").verySmallSizeLimit, 0u);
   EXPECT_EQ(verySmall.verySmallSizeLimit, static_cast<uint32_t>(area / (200.0 + verySmall.regionsBefore)));
   EXPECT_EQ(find("very similar colour").smallSizeLimit, 0u);
