@@ -65,35 +65,41 @@ void M_RSST::removeLinkFromHeap(RSSTLink* link) {
 // Moves the absorbed region's links to the survivor. A link to a region the
 // survivor already touches is redundant and leaves the heap; the others are
 // pushed onto the survivor's list in the order the absorbed list holds them.
-void M_RSST::rsst_updateLinks(int absorbed, int survivor) {
-  RSSTRegion& b = regions[absorbed];
-  RSSTRegion& a = regions[survivor];
-  RSSTRegionLinkList* const survivorHead = a.linkList;
+void M_RSST::rsst_updateLinks(int absorbed, int survivor) { (this->*paths_.updateLinks)(absorbed, survivor); }
 
-  // Whether a neighbour is already on the survivor's list (dead nodes
-  // included) is all the search decides, so mark those neighbours once.
-  // The mark sits in the region records, which the re-pricing below reads anyway.
-  if (!referencePaths) {
-    if (++searchMarkValue_ == 0) {
-      for (long long p = 0; p < static_cast<long long>(width) * height; ++p) regions[p].searchMark = 0;
-      searchMarkValue_ = 1;
-    }
-    a.searchMark = searchMarkValue_;
-    for (RSSTRegionLinkList* node = survivorHead; node != nullptr; node = node->next) {
-      const RSSTLink* link = node->link;
-      regions[link->regionA != survivor ? link->regionA : link->regionB].searchMark = searchMarkValue_;
-    }
+// Whether a neighbour is already on the survivor's list (dead nodes included)
+// is all the search decides, so mark those neighbours once. The mark sits in
+// the region records, which the re-pricing reads anyway.
+void M_RSST::updateLinksByMarks(int absorbed, int survivor) {
+  if (++searchMarkValue_ == 0) {
+    for (long long p = 0; p < static_cast<long long>(width) * height; ++p) regions[p].searchMark = 0;
+    searchMarkValue_ = 1;
   }
+  regions[survivor].searchMark = searchMarkValue_;
+  for (RSSTRegionLinkList* node = regions[survivor].linkList; node != nullptr; node = node->next) {
+    const RSSTLink* link = node->link;
+    regions[link->regionA != survivor ? link->regionA : link->regionB].searchMark = searchMarkValue_;
+  }
+  moveAbsorbedLinks(absorbed, survivor, [this](int neighbour) { return regions[neighbour].searchMark == searchMarkValue_; });
+  repriceLinksOf(survivor);
+}
 
+void M_RSST::updateLinksBySearch(int absorbed, int survivor) {
+  RSSTRegionLinkList* const survivorHead = regions[survivor].linkList;
+  moveAbsorbedLinks(absorbed, survivor,
+                    [&](int neighbour) { return rsst_searchRLL(survivorHead, neighbour) != 0; });
+  repriceLinksOf(survivor);
+}
+
+template <class Redundant>
+void M_RSST::moveAbsorbedLinks(int absorbed, int survivor, const Redundant& redundant) {
+  RSSTRegion& a = regions[survivor];
   RSSTRegionLinkList* next = nullptr;
-  for (RSSTRegionLinkList* node = b.linkList; node != nullptr; node = next) {
+  for (RSSTRegionLinkList* node = regions[absorbed].linkList; node != nullptr; node = next) {
     next = node->next;
     RSSTLink* link = node->link;
     if (link->heapIndex == 0) continue;
-    const int neighbour = link->regionA != absorbed ? link->regionA : link->regionB;
-    const bool redundant = referencePaths ? rsst_searchRLL(survivorHead, neighbour) != 0
-                                          : regions[neighbour].searchMark == searchMarkValue_;
-    if (redundant) {
+    if (redundant(link->regionA != absorbed ? link->regionA : link->regionB)) {
       removeLinkFromHeap(link);
     } else {
       if (link->regionB == absorbed) link->regionB = survivor;
@@ -101,8 +107,11 @@ void M_RSST::rsst_updateLinks(int absorbed, int survivor) {
       rsst_insertElementRLL(node, &a.linkList);
     }
   }
+}
 
-  RSSTRegionLinkList** slot = &a.linkList;
+// Drops the nodes of removed links and re-prices the live ones in list order.
+void M_RSST::repriceLinksOf(int survivor) {
+  RSSTRegionLinkList** slot = &regions[survivor].linkList;
   while (*slot != nullptr) {
     RSSTRegionLinkList* node = *slot;
     RSSTLink* link = node->link;

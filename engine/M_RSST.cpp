@@ -10,7 +10,9 @@
 
 M_RSST::M_RSST()
     : linkCost(&M_RSST::linkCost_ColorAndSize),
-      jointProperties(&M_RSST::jointProperties_ColorMean) {}
+      jointProperties(&M_RSST::jointProperties_ColorMean) {
+  useLiteralPaths(false);
+}
 
 M_RSST::~M_RSST() {
   rsst_freeMemory();
@@ -25,7 +27,7 @@ M_RSST& M_RSST::operator=(const M_RSST& other) {
   jointProperties = other.jointProperties;
   colorThreshold = other.colorThreshold;
   wantedRegions = other.wantedRegions;
-  referencePaths = other.referencePaths;
+  paths_ = other.paths_;
   progressObserver_ = other.progressObserver_;
   progressContext_ = other.progressContext_;
   return *this;
@@ -82,6 +84,15 @@ void M_RSST::processFrame(S_CImageStorage& image, S_RegionStorage& result, unsig
     std::fclose(statFile);
     statFile = nullptr;
   }
+}
+
+void M_RSST::useLiteralPaths(bool literal) {
+  if (literal)
+    paths_ = {&M_RSST::updateLinksBySearch, &M_RSST::isSmallestByScan, &M_RSST::codeColumnByWindows,
+              &M_RSST::recodeEveryPixel};
+  else
+    paths_ = {&M_RSST::updateLinksByMarks, &M_RSST::isSmallestByCachedSize, &M_RSST::codeColumnSliding,
+              &M_RSST::recodeReachedPixels};
 }
 
 void M_RSST::setProgressObserver(ProgressObserver observer, void* context) {

@@ -262,8 +262,6 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   bool windowInsideImage(int x, int y) const;
   unsigned countLabelInWindow(int32_t** map, int label, int x, int y);
   unsigned char jaggednessCode(unsigned sameLabelCount);
-  void codeColumn(int32_t** map, int x, const std::vector<int>& rows, std::vector<unsigned char>& codes);
-  void recodeContourPixels(CRSSTContour& list, int label, int x0, int y0, int x1, int y1);
   uint32_t smallestLiveCount();
 
   int16_t height = 0;
@@ -298,11 +296,33 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   int32_t borderLimitY = 0;
   int32_t jaggednessRadius = 2;
 
-  // Takes the literal, unoptimised paths (tests compare both on whole frames).
-  bool referencePaths = false;
+  // The accelerated steps exist twice with the same results: fast versions
+  // (the default) and literal ones that follow the definitions step by step,
+  // kept for the tests that compare both. This is the one place that chooses.
+  void useLiteralPaths(bool literal);
 
  private:
   friend struct StageSequence;
+
+  // Fast and literal versions of the accelerated steps.
+  void updateLinksByMarks(int absorbed, int survivor);
+  void updateLinksBySearch(int absorbed, int survivor);
+  template <class Redundant>
+  void moveAbsorbedLinks(int absorbed, int survivor, const Redundant& redundant);
+  void repriceLinksOf(int survivor);
+  bool isSmallestByCachedSize(RSSTRegion* r);
+  bool isSmallestByScan(RSSTRegion* r);
+  void codeColumnSliding(int32_t** map, int x, const std::vector<int>& rows, std::vector<unsigned char>& codes);
+  void codeColumnByWindows(int32_t** map, int x, const std::vector<int>& rows, std::vector<unsigned char>& codes);
+  void recodeReachedPixels(CRSSTContour& list, int label, int x0, int y0, int x1, int y1);
+  void recodeEveryPixel(CRSSTContour& list, int label, int x0, int y0, int x1, int y1);
+  struct Paths {
+    void (M_RSST::*updateLinks)(int absorbed, int survivor);
+    bool (M_RSST::*isSmallest)(RSSTRegion* r);
+    void (M_RSST::*codeColumn)(int32_t** map, int x, const std::vector<int>& rows, std::vector<unsigned char>& codes);
+    void (M_RSST::*recodeContour)(CRSSTContour& list, int label, int x0, int y0, int x1, int y1);
+  };
+  Paths paths_;
   void reportStep(const char* step);
   void forceSmallestAboveFloor() { merge_ForceSmallest(regionFloor_); }
 

@@ -68,21 +68,26 @@ uint32_t M_RSST::smallestLiveCount() {
 
 // Among regions of equal size the first met in the heap scan wins; the scan
 // sees the heap order of the moment, even in the middle of a recalculation.
-bool M_RSST::bIsSmallest(RSSTRegion* r) {
-  const uint32_t start = static_cast<uint32_t>(static_cast<int>(height) * static_cast<int>(width));
-  if (referencePaths) {
-    const RSSTRegion* best = nullptr;
-    uint32_t least = start;
-    for (uint32_t k = 1; k <= heapSize; ++k)
-      for (int index : {linkHeap[k]->regionA, linkHeap[k]->regionB})
-        if (regions[index].pixelCount < least) {
-          least = regions[index].pixelCount;
-          best = &regions[index];
-        }
-    return best == r;
-  }
+bool M_RSST::bIsSmallest(RSSTRegion* r) { return (this->*paths_.isSmallest)(r); }
+
+bool M_RSST::isSmallestByScan(RSSTRegion* r) {
+  const RSSTRegion* best = nullptr;
+  uint32_t least = static_cast<uint32_t>(static_cast<int>(height) * static_cast<int>(width));
+  for (uint32_t k = 1; k <= heapSize; ++k)
+    for (int index : {linkHeap[k]->regionA, linkHeap[k]->regionB})
+      if (regions[index].pixelCount < least) {
+        least = regions[index].pixelCount;
+        best = &regions[index];
+      }
+  return best == r;
+}
+
+// Only a region of the smallest size can be the one; the scan then stops at
+// the first region of that size.
+bool M_RSST::isSmallestByCachedSize(RSSTRegion* r) {
   if (heapSize == 0) return false;
   const uint32_t least = smallestLiveCount();
+  const uint32_t start = static_cast<uint32_t>(static_cast<int>(height) * static_cast<int>(width));
   if (least >= start || r->pixelCount != least) return false;
   for (uint32_t k = 1; k <= heapSize; ++k)
     for (int index : {linkHeap[k]->regionA, linkHeap[k]->regionB})

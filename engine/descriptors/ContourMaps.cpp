@@ -106,7 +106,7 @@ void M_RSST::extractContours() {
     rows.clear();
     for (int y = 0; y < height; ++y)
       if (view.isContour(x, y)) rows.push_back(y);
-    codeColumn(map, x, rows, codes);
+    (this->*paths_.codeColumn)(map, x, rows, codes);
     for (std::size_t i = 0; i < rows.size(); ++i) {
       const int y = rows[i];
       contours[regions[map[x][y]].contourIndex].addContourPixel(
@@ -115,20 +115,23 @@ void M_RSST::extractContours() {
   }
 }
 
-// Codes of the contour pixels of one column. Long columns of contour pixels
-// under a large window are counted with a window histogram that slides down
-// the column; the counts are the same either way.
-void M_RSST::codeColumn(int32_t** map, int x, const std::vector<int>& rows, std::vector<unsigned char>& codes) {
+// Codes of the contour pixels of one column, each counted over its window.
+void M_RSST::codeColumnByWindows(int32_t** map, int x, const std::vector<int>& rows, std::vector<unsigned char>& codes) {
   codes.assign(rows.size(), 0);
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    if (windowInsideImage(x, rows[i])) codes[i] = jaggednessCode(countLabelInWindow(map, map[x][rows[i]], x, rows[i]));
+}
+
+// Long columns of contour pixels under a large window are counted with a
+// window histogram that slides down the column; the counts are the same.
+void M_RSST::codeColumnSliding(int32_t** map, int x, const std::vector<int>& rows, std::vector<unsigned char>& codes) {
   const int r = jaggednessRadius;
-  if (rows.empty() || x - r < 0 || x + r + 1 > width) return;
   const long long side = 2 * r + 1;
-  const bool slide = !referencePaths && static_cast<long long>(rows.size()) * side * side > 2 * side * height;
-  if (!slide) {
-    for (std::size_t i = 0; i < rows.size(); ++i)
-      if (windowInsideImage(x, rows[i])) codes[i] = jaggednessCode(countLabelInWindow(map, map[x][rows[i]], x, rows[i]));
+  if (static_cast<long long>(rows.size()) * side * side <= 2 * side * height || x - r < 0 || x + r + 1 > width) {
+    codeColumnByWindows(map, x, rows, codes);
     return;
   }
+  codes.assign(rows.size(), 0);
   if (windowHistogram_.size() < static_cast<std::size_t>(contourCount)) windowHistogram_.assign(contourCount, 0);
   auto addRow = [&](int y, int delta) {
     for (int i = x - r; i <= x + r; ++i) windowHistogram_[regions[map[i][y]].contourIndex] += delta;
@@ -175,7 +178,7 @@ void M_RSST::updateContoursOfMergedReg(RSSTRegion* from, RSSTRegion* into) {
         merged.addContourPixel(k->pixelX[i], k->pixelY[i], k->pixelLength[i], k->pixelJaggedness[i]);
   kInto.reset(width, height);
   kFrom.reset(width, height);
-  recodeContourPixels(merged, label, x0, y0, x1, y1);
+  (this->*paths_.recodeContour)(merged, label, x0, y0, x1, y1);
   for (uint32_t i = 0; i < merged.nPixels; ++i) {
     const int x = static_cast<int>(merged.pixelX[i]);
     const int y = static_cast<int>(merged.pixelY[i]);
@@ -183,10 +186,20 @@ void M_RSST::updateContoursOfMergedReg(RSSTRegion* from, RSSTRegion* into) {
   }
 }
 
+// Recounts the code of every listed pixel (all carrying label).
+void M_RSST::recodeEveryPixel(CRSSTContour& list, int label, int, int, int, int) {
+  int32_t** map = labels();
+  for (uint32_t i = 0; i < list.nPixels; ++i) {
+    const int x = static_cast<int>(list.pixelX[i]);
+    const int y = static_cast<int>(list.pixelY[i]);
+    list.pixelJaggedness[i] = windowInsideImage(x, y) ? jaggednessCode(countLabelInWindow(map, label, x, y)) : 0;
+  }
+}
+
 // Recounts the codes of the listed pixels (all carrying label) whose window
-// reaches the changed box; a summed-area table over the reached area replaces
-// the per-pixel window scans when that is cheaper.
-void M_RSST::recodeContourPixels(CRSSTContour& list, int label, int x0, int y0, int x1, int y1) {
+// reaches the changed box x0..x1, y0..y1; a summed-area table over the reached
+// area replaces the per-pixel window scans when that is cheaper.
+void M_RSST::recodeReachedPixels(CRSSTContour& list, int label, int x0, int y0, int x1, int y1) {
   int32_t** map = labels();
   const int r = jaggednessRadius;
   std::vector<uint32_t>& pending = pendingRecount_;
@@ -200,7 +213,7 @@ void M_RSST::recodeContourPixels(CRSSTContour& list, int label, int x0, int y0, 
       continue;
     }
     const bool reaches = x + r >= x0 && x - r <= x1 && y + r >= y0 && y - r <= y1;
-    if (!reaches && !referencePaths) continue;
+    if (!reaches) continue;
     pending.push_back(i);
     bx0 = std::min(bx0, x - r);
     bx1 = std::max(bx1, x + r);
@@ -211,7 +224,7 @@ void M_RSST::recodeContourPixels(CRSSTContour& list, int label, int x0, int y0, 
   const long long side = 2 * r + 1;
   const long long boxW = bx1 - bx0 + 1;
   const long long boxH = by1 - by0 + 1;
-  if (referencePaths || static_cast<long long>(pending.size()) * side * side <= 2 * boxW * boxH) {
+  if (static_cast<long long>(pending.size()) * side * side <= 2 * boxW * boxH) {
     for (uint32_t i : pending)
       list.pixelJaggedness[i] = jaggednessCode(countLabelInWindow(map, label, list.pixelX[i], list.pixelY[i]));
     return;

@@ -99,7 +99,7 @@ class EngineProbe : public M_RSST {
   using M_RSST::borderLimitX;
   using M_RSST::borderLimitY;
   using M_RSST::jaggednessRadius;
-  using M_RSST::referencePaths;
+  using M_RSST::useLiteralPaths;
 
   // The two regions of the cheapest link.
   std::pair<int, int> topLink() const { return {linkHeap[1]->regionA, linkHeap[1]->regionB}; }

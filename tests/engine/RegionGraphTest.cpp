@@ -73,7 +73,7 @@ TEST_F(GraphConstructionTest, ListsHoldNewestLinkFirstAndRegionsStartAsTheirPixe
 class UniformMergeOrderTest : public testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    engine.referencePaths = GetParam();
+    engine.useLiteralPaths(GetParam());
     buildUniformGraph(engine, image);
   }
   EngineProbe engine;
@@ -241,7 +241,7 @@ TEST_F(HeapInvariantTest, HoldAfterEveryMergeDownToTwoRegions) {
 
 TEST_F(HeapInvariantTest, ReferenceAndFastSearchesMergeAlike) {
   EngineProbe reference;
-  reference.referencePaths = true;
+  reference.useLiteralPaths(true);
   buildGraph(reference, image);
   while (engine.regionCount > 20) {
     ASSERT_EQ(engine.topLink(), reference.topLink());

@@ -192,7 +192,7 @@ TEST(WholeFrameSearchTest, ReferenceAndFastSearchesSegmentAlike) {
   S_CImageStorage image;
   drawNoisyScene(image, {"RGB", "KWY", "CMO"}, 8, 20, 21);
   EngineProbe fast, reference;
-  reference.referencePaths = true;
+  reference.useLiteralPaths(true);
   S_RegionStorage fastResult, referenceResult;
   fast.processFrame(image, fastResult, 6, 0, 0);
   reference.processFrame(image, referenceResult, 6, 0, 0);

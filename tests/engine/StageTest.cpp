@@ -83,7 +83,7 @@ struct Frame {
 
 Frame segment(S_CImageStorage& image, unsigned wanted, unsigned regionFloor, bool reference) {
   CheckedProbe probe;
-  probe.referencePaths = reference;
+  probe.useLiteralPaths(reference);
   S_RegionStorage result;
   probe.processFrame(image, result, wanted, regionFloor, 0);
   EXPECT_EQ(probe.faults, std::vector<std::string>());
@@ -305,7 +305,7 @@ std::vector<bool> smallestFlags(const std::vector<uint32_t>& sizes, const std::v
   EngineProbe probe;
   probe.width = 10;
   probe.height = 10;
-  probe.referencePaths = reference;
+  probe.useLiteralPaths(reference);
   std::vector<EngineProbe::RSSTRegion> regions(sizes.size());
   for (std::size_t i = 0; i < sizes.size(); ++i) regions[i].pixelCount = sizes[i];
   std::vector<RSSTLink> records(slots.size() + 1, RSSTLink{0, -1.0, -1, -1});
@@ -439,7 +439,7 @@ TEST(StageSequenceTest, RequestedCountsAreMetExactlyWithContiguousLabels) {
 TEST(ForceStageTest, RepricingInsideAMergeSeesTheMergedSizes) {
   for (const bool reference : {true, false}) {
     StageProbe probe;
-    probe.referencePaths = reference;
+    probe.useLiteralPaths(reference);
     probe.prepare({"gggggggg", "gggggggg", "ggRRYYgg", "ggRRYYgg", "ggggYYgg", "gggggggg"}, 3);
     probe.includedSizeLimit = 0;
     probe.linkCost = &StageProbe::linkCost_ForceSmallest;
