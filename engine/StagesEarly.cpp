@@ -1,7 +1,15 @@
-// Early clean-up stages: weak borders, very small, shape reduction, very
-// similar colour, small and jagged-border pairs.
+// The colour-and-contour stage and the early clean-up stages: weak borders,
+// very small, shape reduction, very similar colour, small and jagged-border pairs.
 #include "engine/M_RSST.h"
 #include "engine/StageSequence.h"
+
+void M_RSST::merge_ColorAndContour() { runStage(&M_RSST::linkCost_ColorContour); }
+
+double M_RSST::linkCost_ColorContour(RSSTRegion* a, RSSTRegion* b) {
+  static constexpr StageLimits kLimits = StageSequence::limitsOf(Step::kColorAndContour);
+  static_assert(kLimits.color == kImageThreshold, "this stage's colour limit comes from the image");
+  return gatedCost(a, b, [this](const PairMeasures& m) { return m.within(colorThreshold, kLimits.shape, kLimits.border); });
+}
 
 void M_RSST::merge_WeakBorders() { runStage(&M_RSST::linkCost_WeakBorders); }
 void M_RSST::merge_VerySmall() { runStage(&M_RSST::linkCost_VerySmall, &M_RSST::setVerySmallSizeLimit); }
@@ -48,4 +56,12 @@ double M_RSST::linkCost_JaggedAndSimilarColor(RSSTRegion* a, RSSTRegion* b) {
     return m.within(kLimits.color, kLimits.shape, kLimits.border) &&
            !(jaggedBorderCostOf(a, b, shareA, shareB) > kLimits.own);
   });
+}
+
+void M_RSST::setVerySmallSizeLimit() {
+  verySmallSizeLimit = static_cast<uint32_t>(imageArea / (1.0 / verySmallSizeRatio + regionCount));
+}
+
+void M_RSST::setSmallSizeLimitFromCount() {
+  smallSizeLimit = static_cast<uint32_t>(imageArea / (1.0 / smallSizeRatio + regionCount));
 }

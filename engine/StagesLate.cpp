@@ -92,3 +92,49 @@ double M_RSST::linkCost_ForceSmallest(RSSTRegion* a, RSSTRegion* b) {
   if (bIsSmallest(a) || bIsSmallest(b) || bIsSmallAndIncluded(a, b, 0.0)) return measurePair(a, b).combinedCost();
   return kBlockingCost;
 }
+
+// Pixel counts change only in merges, so the smallest live count holds
+// until the next one.
+uint32_t M_RSST::smallestLiveCount() {
+  if (smallestGeneration_ != mergeGeneration_) {
+    smallestCount_ = UINT32_MAX;
+    for (uint32_t k = 1; k <= heapSize; ++k)
+      for (int index : {linkHeap[k]->regionA, linkHeap[k]->regionB})
+        if (regions[index].pixelCount < smallestCount_) smallestCount_ = regions[index].pixelCount;
+    smallestGeneration_ = mergeGeneration_;
+  }
+  return smallestCount_;
+}
+
+// Among regions of equal size the first met in the heap scan wins; the scan
+// sees the heap order of the moment, even in the middle of a recalculation.
+bool M_RSST::bIsSmallest(RSSTRegion* r) { return (this->*paths_.isSmallest)(r); }
+
+bool M_RSST::isSmallestByScan(RSSTRegion* r) {
+  const RSSTRegion* best = nullptr;
+  uint32_t least = static_cast<uint32_t>(static_cast<int>(height) * static_cast<int>(width));
+  for (uint32_t k = 1; k <= heapSize; ++k)
+    for (int index : {linkHeap[k]->regionA, linkHeap[k]->regionB})
+      if (regions[index].pixelCount < least) {
+        least = regions[index].pixelCount;
+        best = &regions[index];
+      }
+  return best == r;
+}
+
+// Only a region of the smallest size can be the one; the scan then stops at
+// the first region of that size.
+bool M_RSST::isSmallestByCachedSize(RSSTRegion* r) {
+  if (heapSize == 0) return false;
+  const uint32_t least = smallestLiveCount();
+  const uint32_t start = static_cast<uint32_t>(static_cast<int>(height) * static_cast<int>(width));
+  if (least >= start || r->pixelCount != least) return false;
+  for (uint32_t k = 1; k <= heapSize; ++k)
+    for (int index : {linkHeap[k]->regionA, linkHeap[k]->regionB})
+      if (regions[index].pixelCount == least) return &regions[index] == r;
+  return false;
+}
+
+void M_RSST::setSmallSizeLimitFromArea() {
+  smallSizeLimit = static_cast<uint32_t>(imageArea * smallSizeRatio);
+}

@@ -2,7 +2,7 @@
 #include <cmath>
 
 #include "engine/M_RSST.h"
-#include "engine/descriptors/LabelView.h"
+#include "engine/LabelView.h"
 
 namespace {
 

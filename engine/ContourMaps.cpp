@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "engine/M_RSST.h"
-#include "engine/descriptors/LabelView.h"
+#include "engine/LabelView.h"
 #include "storage/Report.h"
 
 LabelView M_RSST::labelView() { return LabelView{labels(), width, height}; }
