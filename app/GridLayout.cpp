@@ -14,8 +14,6 @@ namespace {
 
 // Read-back lines are read through a buffer of this many characters.
 constexpr int kLineBuffer = 80;
-// Labels are 16-bit samples.
-constexpr unsigned long kMaxCells = 65535;
 
 // Skips comment lines; leaves an empty line at the end of the file.
 void readContentLine(std::FILE* file, char* line) {
@@ -93,7 +91,7 @@ void readBackLabelMap(const char* path, bool wide) {
 
 int runGridLayout(int width, int height, unsigned cellSize, const char* outputPath) {
   const GridLayout grid = makeGridLayout(width, height, cellSize);
-  if (grid.getCellCount() > kMaxCells)
+  if (grid.getCellCount() > kMaxGridCells)
     reportFatal("Dornick -> A grid of more than 65535 cells does not fit a label map!");
   const bool wide = pgm::needsWideSamples(static_cast<long>(grid.getCellCount()));
   std::printf("Number of regions : %d \n", static_cast<int>(grid.getCellCount()));

@@ -12,6 +12,9 @@ struct GridLayout {
   unsigned long getCellCount() const { return static_cast<unsigned long>(cellRows) * cellColumns; }
 };
 
+// Labels are 16-bit samples, so a grid holds at most this many cells.
+constexpr unsigned long kMaxGridCells = 65535;
+
 GridLayout makeGridLayout(int width, int height, unsigned cellSize);
 
 // Labels row by row, cells numbered row by row; pels right of or below the

@@ -1,0 +1,200 @@
+"""The module against the Dornick program, and its behaviour on bad input and failures."""
+
+import doctest
+import re
+import threading
+
+import numpy as np
+import pytest
+
+import veskar
+from conftest import DATA_DIR, PHOTOS, SOURCE_DIR, dornick_map, parse_label_map
+
+COUNTS = [None, 2, 40, 300]
+
+
+@pytest.mark.parametrize("photo", PHOTOS, ids=lambda p: p.name)
+def test_segment_of_read_image_writes_dornicks_map_byte_for_byte(photo, dornick, tmp_path):
+    image = veskar.read_image(photo)
+    assert image.dtype == np.uint8 and image.ndim == 3 and image.shape[2] == 3
+    for count in COUNTS:
+        expected = dornick_map(dornick, "AS", photo, tmp_path / "dornick.pgm", count)
+        labels = veskar.segment(image, count)
+        assert labels.dtype == np.int32 and labels.shape == image.shape[:2]
+        np.testing.assert_array_equal(labels, parse_label_map(expected), err_msg=f"count {count}")
+        veskar.write_labels(tmp_path / "module.pgm", labels)
+        assert (tmp_path / "module.pgm").read_bytes() == expected, f"count {count}"
+        if count is not None:
+            assert labels.max() + 1 == count
+
+
+def test_colors_give_one_display_colour_per_label():
+    image = veskar.read_image(DATA_DIR / "rocket_96x64.png")
+    labels, colors = veskar.segment(image, 10, return_colors=True)
+    assert colors.shape == (10, 3) and colors.dtype == np.uint8
+    np.testing.assert_array_equal(labels, veskar.segment(image, 10))
+    # A region's display colour is its colour model's, close to its mean colour.
+    for label in range(10):
+        mean = image[labels == label].mean(axis=0)
+        assert np.abs(colors[label] - mean).max() < 60, (label, colors[label], mean)
+    assert len({tuple(c) for c in colors}) > 1
+
+
+def test_grey_arrays_stand_for_three_equal_channels():
+    grey = veskar.read_image(DATA_DIR / "golden" / "baboon_120x120.ppm")[:, :, 1]
+    for count in (None, 40):
+        np.testing.assert_array_equal(veskar.segment(grey, count),
+                                      veskar.segment(np.repeat(grey[:, :, None], 3, axis=2), count))
+
+
+def test_float_planes_are_rounded_as_dornick_rounds_a_16_bit_file(dornick, tmp_path):
+    import cv2
+    photo = veskar.read_image(DATA_DIR / "golden" / "hubble_161x121.ppm").astype(np.int64)
+    # Sixteen-bit values just below and just above the half-way points between bytes
+    # (v / 65535 * 255 = k + 128/257 or k + 129/257), so truncation or a misplaced
+    # rounding step changes a byte.
+    wide = photo * 257 + np.where(np.indices(photo.shape).sum(axis=0) % 2 == 0, 128, 129)
+    wide = np.minimum(wide, 65535).astype(np.uint16)
+    path = tmp_path / "wide.png"
+    assert cv2.imwrite(str(path), wide[:, :, ::-1])
+    planes = (wide / 65535.0).astype(np.float32)
+    for count in (None, 300):
+        expected = parse_label_map(dornick_map(dornick, "AS", path, tmp_path / "wide.pgm", count))
+        np.testing.assert_array_equal(veskar.segment(planes, count), expected)
+        np.testing.assert_array_equal(veskar.segment(planes.astype(np.float64), count), expected)
+    # The comparison can tell roundings apart: truncated bytes segment differently.
+    truncated = np.floor(planes.astype(np.float64) * 255).astype(np.uint8)
+    assert not np.array_equal(veskar.segment(truncated, 300), expected)
+    np.testing.assert_array_equal(veskar.read_image(path), np.round(planes * 255 - 1e-9).astype(np.uint8))
+
+
+def test_float_values_outside_the_unit_range_are_clamped():
+    rng = np.random.default_rng(3)
+    image = rng.random((30, 40, 3))
+    spread = image * 3 - 1  # within [-1, 2]
+    np.testing.assert_array_equal(veskar.segment(spread, 5), veskar.segment(np.clip(spread, 0, 1), 5))
+
+
+@pytest.mark.parametrize("bad, message", [
+    (np.zeros((20, 20, 4), np.uint8), "H x W x 3"),
+    (np.zeros((20, 20, 3, 1), np.uint8), "H x W x 3"),
+    (np.zeros(400, np.uint8), "H x W x 3"),
+    (np.zeros((20, 20, 3), np.int32), "dtype"),
+    (np.zeros((20, 20, 3), np.uint16), "dtype"),
+    (np.zeros((20, 20), bool), "dtype"),
+    (np.full((20, 20, 3), np.nan), "NaN"),
+    (np.full((20, 20), np.inf, np.float32), "infinite"),
+    (np.zeros((5, 32768, 3), np.uint8), "32767"),
+])
+def test_bad_arrays_raise_value_error(bad, message):
+    with pytest.raises(ValueError, match=message):
+        veskar.segment(bad)
+
+
+def test_bad_counts_and_margins_raise():
+    image = np.zeros((20, 20, 3), np.uint8)
+    for kwargs in ({"regions": -1}, {"margin": -2}, {"regions": 2**40}):
+        with pytest.raises(ValueError):
+            veskar.segment(image, **kwargs)
+    for kwargs in ({"regions": 2.5}, {"regions": True}, {"margin": "1"}):
+        with pytest.raises(TypeError):
+            veskar.segment(image, **kwargs)
+
+
+def test_too_small_images_raise_and_the_module_keeps_working():
+    image = veskar.read_image(DATA_DIR / "rocket_96x64.png")
+    before = veskar.segment(image, 40)
+    for small, margin in ((image[:4, :4], 0), (image[:100, :4], 0), (image[:20, :20], 8), (image[:0, :0], 0)):
+        with pytest.raises(ValueError, match="^Input image too small!$"):
+            veskar.segment(small, margin=margin)
+    assert veskar.segment(image[:5, :5]).shape == (5, 5)
+    np.testing.assert_array_equal(veskar.segment(image, 40), before)
+
+
+def test_a_margin_becomes_region_zero_around_the_segmented_area():
+    image = veskar.read_image(DATA_DIR / "rocket_96x64.png")
+    labels = veskar.segment(image, 10, margin=3)
+    border = np.ones(labels.shape, bool)
+    border[3:-3, 3:-3] = False
+    assert (labels[border] == 0).all()
+    assert (labels[3:-3, 3:-3] != 0).all()
+    assert set(np.unique(labels)) == set(range(11))
+
+
+def test_library_failures_raise_runtime_error_and_the_module_keeps_working(tmp_path):
+    corrupt = tmp_path / "corrupt.png"
+    corrupt.write_bytes((DATA_DIR / "rocket_96x64.png").read_bytes()[:300])
+    with pytest.raises(RuntimeError):
+        veskar.read_image(corrupt)
+    with pytest.raises(RuntimeError, match="^could not load "):
+        veskar.read_image(tmp_path / "missing.png")
+    labels = np.zeros((6, 8), np.int32)
+    with pytest.raises(RuntimeError, match="^failure in opening file .*nothere/x.pgm$"):
+        veskar.write_labels(tmp_path / "nothere" / "x.pgm", labels)
+    with pytest.raises(RuntimeError, match="^failure in closing file /dev/full$"):
+        veskar.write_labels("/dev/full", np.zeros((300, 300), np.int32))
+    veskar.write_labels(tmp_path / "x.pgm", labels)
+    assert parse_label_map((tmp_path / "x.pgm").read_bytes()).shape == (6, 8)
+
+
+def test_write_labels_refuses_what_a_label_map_cannot_hold(tmp_path):
+    for bad in (np.zeros((3, 3), np.float32), np.zeros(9, np.int32), np.full((3, 3), -1), np.full((3, 3), 65536)):
+        with pytest.raises(ValueError):
+            veskar.write_labels(tmp_path / "x.pgm", bad)
+    assert not (tmp_path / "x.pgm").exists()
+    # 255 labels fit bytes; label 255 needs 16-bit samples.
+    for largest, maximum in ((254, b"255"), (255, b"65535"), (65535, b"65535")):
+        labels = np.array([[0, largest]], np.uint16)
+        veskar.write_labels(tmp_path / "x.pgm", labels)
+        data = (tmp_path / "x.pgm").read_bytes()
+        assert data.split(b"\n")[3] == maximum
+        np.testing.assert_array_equal(parse_label_map(data), labels)
+
+
+def test_grid_equals_dornicks_grid_layout(dornick, tmp_path):
+    photo = DATA_DIR / "golden" / "hubble_161x121.ppm"
+    for cell in (1, 7, 40, 200):
+        expected = dornick_map(dornick, "GL", photo, tmp_path / "grid.pgm", cell)
+        labels = veskar.grid((121, 161, 3), cell)
+        np.testing.assert_array_equal(labels, parse_label_map(expected))
+        veskar.write_labels(tmp_path / "module.pgm", labels)
+        assert (tmp_path / "module.pgm").read_bytes() == expected
+    with pytest.raises(ValueError, match="65535 cells"):
+        veskar.grid((300, 300), 1)
+    for cell in (0, -3):
+        with pytest.raises(ValueError):
+            veskar.grid((10, 10), cell)
+
+
+def test_threads_give_the_results_of_single_calls():
+    images = [veskar.read_image(p) for p in PHOTOS[:4]]
+    jobs = [(i, count) for i in range(len(images)) for count in (None, 10, 40)] * 2
+    expected = {job: veskar.segment(images[job[0]], job[1]) for job in set(jobs)}
+    results = [None] * len(jobs)
+    errors = []
+
+    def work(slot):
+        try:
+            for k in range(slot, len(jobs), 4):
+                i, count = jobs[k]
+                results[k] = veskar.segment(images[i], count)
+        except BaseException as error:  # surfaced below
+            errors.append(error)
+
+    threads = [threading.Thread(target=work, args=(slot,)) for slot in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert not errors
+    for job, labels in zip(jobs, results):
+        np.testing.assert_array_equal(labels, expected[job])
+
+
+def test_version_is_the_projects():
+    declared = re.search(r"project\(Veskar VERSION ([0-9.]+)", (SOURCE_DIR / "CMakeLists.txt").read_text())
+    assert veskar.__version__ == declared.group(1)
+
+
+def test_docstring_examples_hold():
+    assert doctest.testmod(veskar).failed == 0

@@ -1,0 +1,2 @@
+def main(argv=None):
+    return 0
