@@ -1,20 +1,180 @@
-// Decoding through ImageMagick's core library.
+// Decoding through ImageMagick's core library, behind the file, format and size checks.
 #include "app/ImageLoading.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "storage/Report.h"
 
-ImageFile::ImageFile(const char* path) {
+namespace {
+
+// Every storage holds 16-bit sizes.
+constexpr size_t kMaxImageSide = 32767;
+// An image file is at most this many bytes per pixel (16-bit samples with alpha)
+// plus room for metadata; a larger file is not an image within the limit.
+constexpr double kMaxFileBytesPerPixel = 8.0;
+constexpr double kFileSlackBytes = 64.0 * 1024 * 1024;
+
+std::string formatted(const char* format, double a, double b = 0.0, double c = 0.0, double d = 0.0) {
+  char text[256];
+  std::snprintf(text, sizeof text, format, a, b, c, d);
+  return text;
+}
+
+std::string describeFileType(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a pipe";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a regular file";
+}
+
+bool startsWith(const unsigned char* bytes, size_t size, const char* magic, size_t length) {
+  return size >= length && std::memcmp(bytes, magic, length) == 0;
+}
+
+bool isNetpbm(const unsigned char* bytes, size_t size) {
+  if (size < 3 || bytes[0] != 'P' || bytes[1] < '1' || bytes[1] > '7') return false;
+  return std::strchr(" \t\r\n#", bytes[2]) != nullptr && bytes[2] != '\0';
+}
+
+// Decoder problems that mean the pixels are not all there or not all right.
+bool isDamage(ExceptionType severity) {
+  return severity >= ErrorException || severity == CorruptImageWarning || severity == BlobWarning ||
+         severity == StreamWarning || severity == CacheWarning;
+}
+
+// The decoder's words without the file name (a blob has none) and source location it appends.
+std::string withoutLocation(const char* text) {
+  std::string cleaned = text;
+  for (const char* cut : {" `", "`", " @ "}) {
+    const size_t at = cleaned.find(cut);
+    if (at != std::string::npos) cleaned.resize(at);
+  }
+  return cleaned;
+}
+
+std::string exceptionText(const ExceptionInfo* exception) {
+  std::string text = exception->reason != nullptr ? withoutLocation(exception->reason) : "";
+  const std::string detail = exception->description != nullptr ? withoutLocation(exception->description) : "";
+  if (!detail.empty()) text += (text.empty() ? "" : ": ") + detail;
+  return text.empty() ? "unknown decoder failure" : text;
+}
+
+// The first damage the decoder reported, or "" when it reported none.
+std::string firstDamage(ExceptionInfo* exception) {
+  if (exception->severity == UndefinedException) return "";
+  auto* list = static_cast<LinkedListInfo*>(exception->exceptions);
+  if (list != nullptr) {
+    ResetLinkedListIterator(list);
+    for (auto* entry = static_cast<const ExceptionInfo*>(GetNextValueInLinkedList(list)); entry != nullptr;
+         entry = static_cast<const ExceptionInfo*>(GetNextValueInLinkedList(list)))
+      if (isDamage(entry->severity)) return exceptionText(entry);
+  }
+  return isDamage(exception->severity) ? exceptionText(exception) : "";
+}
+
+// Owns an ExceptionInfo.
+struct DecoderReport {
+  DecoderReport() : exception(AcquireExceptionInfo()) {}
+  ~DecoderReport() { DestroyExceptionInfo(exception); }
+  DecoderReport(const DecoderReport&) = delete;
+  DecoderReport& operator=(const DecoderReport&) = delete;
+  ExceptionInfo* exception;
+};
+
+void limitDecoder(double maxPixels) {
+  SetMagickResourceLimit(WidthResource, kMaxImageSide);
+  SetMagickResourceLimit(HeightResource, kMaxImageSide);
+  SetMagickResourceLimit(AreaResource, static_cast<MagickSizeType>(maxPixels));
+  // Two frames at most are looked at (to tell that there is more than one); one is decoded.
+  SetMagickResourceLimit(ListLengthResource, 3);
+}
+
+}  // namespace
+
+std::string sniffImageFormat(const unsigned char* bytes, size_t size) {
+  if (startsWith(bytes, size, "\x89PNG\r\n\x1a\n", 8)) return "PNG";
+  if (startsWith(bytes, size, "\xff\xd8\xff", 3)) return "JPEG";
+  if (startsWith(bytes, size, "GIF87a", 6) || startsWith(bytes, size, "GIF89a", 6)) return "GIF";
+  if (startsWith(bytes, size, "II*\0", 4) || startsWith(bytes, size, "MM\0*", 4) ||
+      startsWith(bytes, size, "II+\0", 4) || startsWith(bytes, size, "MM\0+", 4))
+    return "TIFF";
+  if (startsWith(bytes, size, "BM", 2) && size >= 14) return "BMP";
+  if (isNetpbm(bytes, size)) return "PNM";
+  if (startsWith(bytes, size, "RIFF", 4) && size >= 12 && std::memcmp(bytes + 8, "WEBP", 4) == 0) return "WEBP";
+  return "";
+}
+
+double usableMemoryBytes() {
+  double bytes = static_cast<double>(sysconf(_SC_PHYS_PAGES)) * static_cast<double>(sysconf(_SC_PAGE_SIZE));
+  for (const int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    rlimit limit;
+    if (getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+      bytes = std::fmin(bytes, static_cast<double>(limit.rlim_cur));
+  }
+  return bytes;
+}
+
+ImageFile::ImageFile(const char* path, const LoadLimits& limits) : limits(limits) {
   imageInfo = CloneImageInfo(nullptr);
-  // The record's name field is a fixed array; a longer path cannot name a file we could read.
-  if (std::strlen(path) >= sizeof imageInfo->filename) return;
-  std::strcpy(imageInfo->filename, path);
-  ExceptionInfo* exception = AcquireExceptionInfo();
-  image = ReadImage(imageInfo, exception);
-  // CMYK pixels would otherwise be exported as their raw ink channels.
-  if (image != nullptr && image->colorspace == CMYKColorspace) TransformImageColorspace(image, sRGBColorspace);
-  DestroyExceptionInfo(exception);
+  setPixelLimit();
+  std::vector<unsigned char> bytes;
+  readFile(path, bytes);
+  if (failure.empty()) decode(bytes.data(), bytes.size());
+}
+
+ImageFile::ImageFile(const unsigned char* bytes, size_t size, const LoadLimits& limits) : limits(limits) {
+  imageInfo = CloneImageInfo(nullptr);
+  setPixelLimit();
+  decode(bytes, size);
+}
+
+// The lower of the user's limit and what the machine's memory holds.
+void ImageFile::setPixelLimit() {
+  maxPixels = usableMemoryBytes() / limits.bytesPerPixel;
+  if (limits.maxMegapixels > 0.0 && limits.maxMegapixels * 1e6 < maxPixels) maxPixels = limits.maxMegapixels * 1e6;
+}
+
+// The name is opened as a file and nothing else: no decoder sees it, so none of
+// the decoder's own name syntax (prefixes, frame or size suffixes, URLs, "-" for
+// standard input) applies.
+void ImageFile::readFile(const char* path, std::vector<unsigned char>& bytes) {
+  const int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (descriptor < 0) {
+    refuse(std::string("Cannot open the file: ") + std::strerror(errno));
+    return;
+  }
+  struct stat status;
+  const double maxFileBytes = maxPixels * kMaxFileBytesPerPixel + kFileSlackBytes;
+  if (fstat(descriptor, &status) != 0) {
+    refuse(std::string("Cannot examine the file: ") + std::strerror(errno));
+  } else if (!S_ISREG(status.st_mode)) {
+    refuse("It is " + describeFileType(status.st_mode) + ", not an image file");
+  } else if (static_cast<double>(status.st_size) > maxFileBytes) {
+    refuse(formatted("The file holds %.0f MB, more than an image within the limit of %.1f megapixels takes",
+                     static_cast<double>(status.st_size) / 1e6, maxPixels / 1e6));
+  } else {
+    bytes.resize(static_cast<size_t>(status.st_size));
+    size_t done = 0;
+    errno = 0;
+    while (done < bytes.size()) {
+      const ssize_t got = read(descriptor, bytes.data() + done, bytes.size() - done);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      done += static_cast<size_t>(got);
+    }
+    if (done < bytes.size())
+      refuse(std::string("Cannot read the file: ") + (errno != 0 ? std::strerror(errno) : "it got shorter"));
+  }
+  close(descriptor);
 }
 
 ImageFile::~ImageFile() {
@@ -22,15 +182,99 @@ ImageFile::~ImageFile() {
   DestroyImageInfo(imageInfo);
 }
 
+bool ImageFile::refuse(const std::string& reason) {
+  failure = reason;
+  if (image != nullptr) DestroyImage(image);
+  image = nullptr;
+  return false;
+}
+
+// The format is decided here, from the bytes, and handed to the decoder
+// explicitly: a decoder never guesses, so scripts, vector and document formats
+// never reach one, whatever the file is called.
+void ImageFile::decode(const unsigned char* bytes, size_t size) {
+  if (size == 0) {
+    refuse("The file is empty");
+    return;
+  }
+  const std::string format = sniffImageFormat(bytes, size);
+  if (format.empty()) {
+    refuse("The file is not a PNG, JPEG, GIF, TIFF, BMP, PNM (PBM, PGM, PPM, PAM) or WebP image");
+    return;
+  }
+  limitDecoder(maxPixels);
+  std::strcpy(imageInfo->magick, format.c_str());
+  imageInfo->filename[0] = '\0';
+  imageInfo->scene = 0;
+  imageInfo->number_scenes = 2;
+  Image* frames = nullptr;
+  {
+    DecoderReport report;
+    frames = PingBlob(imageInfo, bytes, size, report.exception);
+    if (frames == nullptr) {
+      refuse("The " + format + " decoder refused it: " + exceptionText(report.exception));
+      return;
+    }
+  }
+  const size_t width = frames->columns;
+  const size_t height = frames->rows;
+  const bool severalFrames = GetNextImageInList(frames) != nullptr;
+  DestroyImageList(frames);
+  if (!checkSize(width, height)) return;
+
+  imageInfo->number_scenes = 1;
+  DecoderReport report;
+  image = BlobToImage(imageInfo, bytes, size, report.exception);
+  // Some decoders (JPEG) note damage on the image rather than in the report.
+  std::string damage = firstDamage(report.exception);
+  if (damage.empty() && image != nullptr) damage = firstDamage(&image->exception);
+  if (image == nullptr) {
+    refuse("The " + format + " decoder refused it: " + (damage.empty() ? exceptionText(report.exception) : damage));
+    return;
+  }
+  if (!damage.empty()) {
+    if (!limits.acceptDamaged) {
+      refuse("The image is damaged: " + damage + " (--accept-damaged uses what can be decoded)");
+      return;
+    }
+    notes.push_back("Dornick -> The image is damaged (" + damage + "); using what could be decoded.");
+  }
+  if (image->columns != width || image->rows != height) {
+    refuse("The decoded size differs from the size the file declares");
+    return;
+  }
+  if (severalFrames) notes.push_back("Dornick -> The file holds several frames; the first one is used.");
+  // CMYK pixels would otherwise be exported as their raw ink channels.
+  if (image->colorspace == CMYKColorspace) TransformImageColorspace(image, sRGBColorspace);
+  if (image->matte != MagickFalse && IsOpaqueImage(image, report.exception) == MagickFalse)
+    notes.push_back("Dornick -> The image's transparency is ignored; its colours are used as they are.");
+}
+
+// Refuses, before anything is decoded, an image too large for the storages or
+// for the memory it would take.
+bool ImageFile::checkSize(size_t width, size_t height) {
+  if (width == 0 || height == 0) return refuse("The image has no pixels");
+  if (width > kMaxImageSide || height > kMaxImageSide)
+    return refuse("Images wider or higher than 32767 pixels are not supported");
+  const double pixels = static_cast<double>(width) * static_cast<double>(height);
+  if (pixels <= maxPixels) return true;
+  const double need = pixels * limits.bytesPerPixel / 1e9;
+  const bool userLimit = limits.maxMegapixels > 0.0 && limits.maxMegapixels * 1e6 == maxPixels;
+  const std::string size = formatted("%.0f x %.0f pixels (%.1f megapixels) need about %.1f GB of memory",
+                                     static_cast<double>(width), static_cast<double>(height), pixels / 1e6, need);
+  if (userLimit) return refuse(size + formatted("; the limit is %.1f megapixels (--max-megapixels)", maxPixels / 1e6));
+  return refuse(size + formatted(", more than this machine holds (%.1f GB, %.1f megapixels)",
+                                 usableMemoryBytes() / 1e9, maxPixels / 1e6));
+}
+
 RgbPlanes ImageFile::readPlanes() const {
   const size_t width = image->columns;
   const size_t height = image->rows;
   const size_t area = width * height;
   std::vector<float> interleaved(3 * area);
-  ExceptionInfo* exception = AcquireExceptionInfo();
+  DecoderReport report;
   const MagickBooleanType exported =
-      ExportImagePixels(image, 0, 0, width, height, "RGB", FloatPixel, interleaved.data(), exception);
-  DestroyExceptionInfo(exception);
+      ExportImagePixels(image, 0, 0, width, height, "RGB", FloatPixel, interleaved.data(), report.exception);
   if (exported == MagickFalse) reportFatal("Dornick -> The image pixels could not be read!");
 
   RgbPlanes planes;

@@ -115,11 +115,15 @@ int runArbitraryShape(const ImageFile& file, const Arguments& arguments) {
 int main(int argc, char** argv) {
   const Arguments arguments = parseArguments(argc, argv);
   MagickSession magick(argv[0]);
-  const ImageFile file(arguments.inputPath);
+  LoadLimits limits;
+  if (arguments.mode == Mode::GridLayout) limits.bytesPerPixel = kGridBytesPerPixel;
+  const ImageFile file(arguments.inputPath, limits);
   if (!file.isLoaded()) {
     std::fprintf(stderr, " could not load %s\n", arguments.inputPath);
+    std::fprintf(stderr, "Dornick -> %s\n", file.getFailure().c_str());
     return 1;
   }
+  for (const std::string& note : file.getNotes()) reportWarning(note.c_str());
   if (file.getWidth() > kMaxImageSide || file.getHeight() > kMaxImageSide)
     reportFatal("Dornick -> Images wider or higher than 32767 pixels are not supported!");
   if (arguments.mode == Mode::GridLayout)
