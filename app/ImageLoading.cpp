@@ -22,12 +22,6 @@ constexpr size_t kMaxImageSide = 32767;
 constexpr double kMaxFileBytesPerPixel = 8.0;
 constexpr double kFileSlackBytes = 64.0 * 1024 * 1024;
 
-std::string formatted(const char* format, double a, double b = 0.0, double c = 0.0, double d = 0.0) {
-  char text[256];
-  std::snprintf(text, sizeof text, format, a, b, c, d);
-  return text;
-}
-
 std::string describeFileType(mode_t mode) {
   if (S_ISDIR(mode)) return "a folder";
   if (S_ISFIFO(mode)) return "a pipe";
@@ -51,6 +45,12 @@ bool isDamage(ExceptionType severity) {
          severity == StreamWarning || severity == CacheWarning;
 }
 
+std::string formatted(const char* format, double a, double b = 0.0, double c = 0.0, double d = 0.0) {
+  char text[256];
+  std::snprintf(text, sizeof text, format, a, b, c, d);
+  return text;
+}
+
 // The decoder's words without the file name (a blob has none) and source location it appends.
 std::string withoutLocation(const char* text) {
   std::string cleaned = text;
@@ -65,7 +65,11 @@ std::string exceptionText(const ExceptionInfo* exception) {
   std::string text = exception->reason != nullptr ? withoutLocation(exception->reason) : "";
   const std::string detail = exception->description != nullptr ? withoutLocation(exception->description) : "";
   if (!detail.empty()) text += (text.empty() ? "" : ": ") + detail;
-  return text.empty() ? "unknown decoder failure" : text;
+  if (!text.empty()) return text;
+  // The PNG decoder refuses a size beyond the policy's limits without a word.
+  return formatted("no reason given (sizes beyond %.0f x %.0f pixels, the decoder's policy, are refused so)",
+                   static_cast<double>(GetMagickResourceLimit(WidthResource)),
+                   static_cast<double>(GetMagickResourceLimit(HeightResource)));
 }
 
 // The first damage the decoder reported, or "" when it reported none.
@@ -213,6 +217,13 @@ void ImageFile::decode(const unsigned char* bytes, size_t size) {
     frames = PingBlob(imageInfo, bytes, size, report.exception);
     if (frames == nullptr) {
       refuse("The " + format + " decoder refused it: " + exceptionText(report.exception));
+      return;
+    }
+    std::string damage = firstDamage(report.exception);
+    if (damage.empty()) damage = firstDamage(&frames->exception);
+    if ((frames->columns == 0 || frames->rows == 0) && !damage.empty()) {
+      DestroyImageList(frames);
+      refuse("The image is damaged: " + damage);
       return;
     }
   }

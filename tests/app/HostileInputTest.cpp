@@ -1,5 +1,16 @@
 // What Dornick does with inputs and surroundings that work against it.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <set>
 
 #include "DornickRun.h"
@@ -14,7 +25,202 @@ class HostileInputTest : public DornickRunTest {
       found.insert(entry.path().filename().string());
     return found;
   }
+  void put(const std::string& name, const std::string& bytes) const {
+    std::ofstream(path(name), std::ios::binary) << bytes;
+  }
+  // The input is refused: status 1, the load message with the reason on the next line, no map.
+  void expectRefused(const std::string& input, const std::string& reasonPart,
+                     const std::vector<std::string>& options = {}) {
+    std::vector<std::string> arguments{"AS", input, path("out.pgm"), "10"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    const ProcessResult result = run(arguments);
+    EXPECT_EQ(result.status, 1) << input;
+    EXPECT_EQ(result.err.rfind(" could not load " + input + "\nDornick -> ", 0), 0u) << result.err;
+    EXPECT_NE(result.err.find(reasonPart), std::string::npos) << input << ": " << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_FALSE(exists("out.pgm")) << input;
+  }
+  // Runs Dornick (output discarded) and returns its largest resident size in kB.
+  static long peakKilobytesOf(const std::vector<std::string>& arguments) {
+    std::vector<std::string> words{DORNICK_PATH};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+      const int devNull = open("/dev/null", O_WRONLY);
+      dup2(devNull, 1);
+      dup2(devNull, 2);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    return usage.ru_maxrss;
+  }
+  void convert(const std::string& arguments) const {
+    ASSERT_EQ(std::system(("cd '" + folder.string() + "' && convert " + arguments).c_str()), 0) << arguments;
+  }
 };
+
+// A PNG whose header declares a huge image, followed by a few bytes of data: the
+// size alone decides, before any pixel is decoded.
+std::string declaredPng(unsigned width, unsigned height) {
+  std::ifstream sample(dataFile("rocket_96x64.png"), std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(sample)), {});
+  // IHDR data starts at 16: width and height, big-endian; its CRC follows at 29.
+  for (int i = 0; i < 4; ++i) {
+    bytes[16 + i] = static_cast<char>((width >> (24 - 8 * i)) & 0xFF);
+    bytes[20 + i] = static_cast<char>((height >> (24 - 8 * i)) & 0xFF);
+  }
+  unsigned crc = 0xFFFFFFFFu;
+  for (int i = 12; i < 29; ++i) {
+    crc ^= static_cast<unsigned char>(bytes[i]);
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  crc ^= 0xFFFFFFFFu;
+  for (int i = 0; i < 4; ++i) bytes[29 + i] = static_cast<char>((crc >> (24 - 8 * i)) & 0xFF);
+  return bytes;
+}
+
+// Decoder name syntax (coder prefixes, frame and size suffixes, URLs, standard
+// input) is not interpreted: each of these is just a name, and no such file exists.
+TEST_F(HostileInputTest, DecoderNameSyntaxIsNotInterpreted) {
+  writeBlankPpm("photo.ppm", 20, 20);
+  for (const std::string name :
+       {"text:/etc/passwd", "msl:x.msl", "epsf:x.eps", "epi:x", "ai:x", "pdfa:x", "fd:0", "-", "x:root",
+        "label:", "rose:", "xc:red[16000x8000]", "ftp://127.0.0.1:9/x.png"})
+    expectRefused(name, "Cannot open the file: No such file or directory");
+  expectRefused(path("photo.ppm[2000x2000]"), "Cannot open the file: No such file or directory");
+  expectRefused(path("photo.ppm[0]"), "Cannot open the file: No such file or directory");
+}
+
+TEST_F(HostileInputTest, NamesThatLookLikeSyntaxAreOrdinaryFiles) {
+  writeBlankPpm("photo.ppm[4x4]", 20, 12);
+  const ProcessResult result = run({"GL", path("photo.ppm[4x4]"), path("out.pgm"), "4"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(parseLabelMap(readFile(path("out.pgm"))).width, 20);  // not resized to 4 x 4
+}
+
+// Scripts, vector and document formats never reach a decoder, whatever the file is
+// called: no helper program starts (a "gs" first on the search path would leave a
+// mark) and nothing crashes.
+TEST_F(HostileInputTest, ContentOutsideTheListIsRefusedBeforeDecoding) {
+  put("gs", "#!/bin/sh\ntouch '" + path("helper-started") + "'\n");
+  chmod(path("gs").c_str(), 0755);
+  put("msl:x.msl", "<?xml version=\"1.0\"?><image><read filename=\"rose:\"/></image>\n");
+  put("drawing.png", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"9\" height=\"9\"/>\n");
+  put("page.eps", "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 10 10\nshowpage\n");
+  put("page.jpg", "%PDF-1.4\n1 0 obj<<>>endobj\ntrailer<<>>\n%%EOF\n");
+  put("vector.ppm", "push graphic-context\nviewbox 0 0 10 10\npop graphic-context\n");
+  put("notes.bmp", "just some text\n");
+  put("empty.png", "");
+  const std::string notListed = "The file is not a PNG, JPEG, GIF, TIFF, BMP, PNM (PBM, PGM, PPM, PAM) or WebP image";
+  const std::string searchPath = "PATH='" + folder.string() + "':\"$PATH\";";
+  for (const std::string name : {"msl:x.msl", "drawing.png", "page.eps", "page.jpg", "vector.ppm", "notes.bmp"}) {
+    const ProcessResult result = runAfter(searchPath, {"AS", path(name), path("out.pgm")});
+    EXPECT_EQ(result.status, 1) << name;
+    EXPECT_EQ(result.err, " could not load " + path(name) + "\nDornick -> " + notListed + "\n");
+  }
+  expectRefused(path("empty.png"), "The file is empty");
+  EXPECT_FALSE(exists("helper-started"));
+  EXPECT_FALSE(exists("out.pgm"));
+}
+
+// A URL is a name like any other: nothing connects to the listening port.
+TEST_F(HostileInputTest, UrlOpensNoConnection) {
+  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  socklen_t length = sizeof address;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  const std::string port = std::to_string(ntohs(address.sin_port));
+  for (const std::string scheme : {"ftp", "http", "https"})
+    expectRefused(scheme + "://127.0.0.1:" + port + "/x.png", "No such file or directory");
+  EXPECT_LT(accept(listener, nullptr, nullptr), 0);  // nobody knocked
+  close(listener);
+}
+
+TEST_F(HostileInputTest, OnlyRegularFilesAreRead) {
+  std::filesystem::create_directory(folder / "folder.png");
+  ASSERT_EQ(mkfifo(path("pipe.ppm").c_str(), 0600), 0);
+  expectRefused(path("folder.png"), "It is a folder, not an image file");
+  expectRefused(path("pipe.ppm"), "It is a pipe, not an image file");  // and does not wait for a writer
+  expectRefused("/dev/zero", "It is a device, not an image file");
+}
+
+// Decompression bombs: refused on their declared size, with the need named, before
+// the memory is taken.
+TEST_F(HostileInputTest, ImageLargerThanTheMachineHoldsIsRefusedBeforeDecoding) {
+  put("bomb.png", declaredPng(16000, 16000));
+  expectRefused(path("bomb.png"), "16000 x 16000 pixels (256.0 megapixels) need about 87.0 GB of memory, more than "
+                                  "this machine holds");
+  // Sizes the label maps cannot hold are refused too, by the decoder's policy or by us.
+  put("wide.png", declaredPng(40000, 2));
+  expectRefused(path("wide.png"), "refused");
+  EXPECT_LT(peakKilobytesOf({"AS", path("bomb.png"), path("out.pgm")}), 150 * 1024);
+}
+
+// Truncated downloads and corrupted bytes: the decoder's complaint refuses the image.
+TEST_F(HostileInputTest, DamagedJpegsAreRefusedWithTheDecodersReason) {
+  convert("'" + dataFile("rocket_96x64.png") + "' -resize 400% -quality 90 whole.jpg");
+  const std::string whole = readFile(path("whole.jpg"));
+  for (const int percent : {10, 50, 99}) {
+    const std::string name = "cut" + std::to_string(percent) + ".jpg";
+    put(name, whole.substr(0, whole.size() * percent / 100));
+    expectRefused(path(name), "The image is damaged: Premature end of JPEG file");
+  }
+  std::string noisy = whole;
+  unsigned seed = 7;
+  for (size_t i = noisy.size() / 2; i < noisy.size() / 2 + 64; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    noisy[i] = static_cast<char>(seed >> 16);
+  }
+  put("noisy.jpg", noisy);
+  expectRefused(path("noisy.jpg"), "The image is damaged: Corrupt JPEG data");
+  const ProcessResult intact = run({"AS", path("whole.jpg"), path("out.pgm"), "10"});
+  EXPECT_EQ(intact.status, 0);
+  EXPECT_EQ(intact.err, "");
+}
+
+// Every listed format is read, told by content whatever the extension says.
+TEST_F(HostileInputTest, EveryListedFormatIsReadByContent) {
+  const ProcessResult reference = run({"AS", dataFile("rocket_96x64.png"), path("reference.pgm"), "10"});
+  ASSERT_EQ(reference.status, 0);
+  for (const std::string format : {"PNG", "GIF", "TIFF", "BMP", "PPM", "PGM", "PAM", "WEBP"}) {
+    convert("'" + dataFile("rocket_96x64.png") + "' " + (format == "GIF" ? "-colors 256 " : "") +
+            (format == "WEBP" ? "-define webp:lossless=true " : "") + format + ":picture.img");
+    const ProcessResult result = run({"AS", path("picture.img"), path("out.pgm"), "10"});
+    EXPECT_EQ(result.status, 0) << format << ": " << result.err;
+    EXPECT_EQ(result.err, "") << format;
+    if (format != "GIF" && format != "PGM")  // lossless copies segment exactly like the original
+      EXPECT_EQ(readFile(path("out.pgm")), readFile(path("reference.pgm"))) << format;
+  }
+}
+
+// Only the first frame is decoded, and the user is told; transparency is named as ignored.
+TEST_F(HostileInputTest, FramesBeyondTheFirstAreNotDecodedAndTransparencyIsNamed) {
+  convert("-size 1000x1000 xc:red xc:lime xc:blue xc:red xc:lime xc:blue xc:red xc:lime frames.gif");
+  ProcessResult result = run({"GL", path("frames.gif"), path("out.pgm"), "300"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.err, "\nWARNING: Dornick -> The file holds several frames; the first one is used.\n");
+  // Eight frames decoded would take at least 8 x 1000 x 1000 x 10 bytes, 80 MB.
+  EXPECT_LT(peakKilobytesOf({"GL", path("frames.gif"), path("out.pgm"), "300"}), 60 * 1024);
+
+  convert("'" + dataFile("rocket_96x64.png") + "' -alpha set -channel A -evaluate set 40% see-through.png");
+  result = run({"AS", path("see-through.png"), path("out.pgm"), "10"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.err, "\nWARNING: Dornick -> The image's transparency is ignored; its colours are used as "
+                        "they are.\n");
+  convert("'" + dataFile("rocket_96x64.png") + "' -alpha set opaque-alpha.png");
+  EXPECT_EQ(run({"AS", path("opaque-alpha.png"), path("out.pgm"), "10"}).err, "");
+}
 
 // A full disk, simulated by a file-size limit of 8 blocks (SIGXFSZ ignored, so the
 // write fails instead of killing the program): the run fails, the earlier map stays
