@@ -6,3 +6,5 @@ int nVeskar = 0;
 CVeskar::CVeskar() {}
 
 int fnVeskar() { return 42; }
+
+const char* veskarVersion() { return VESKAR_VERSION; }

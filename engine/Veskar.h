@@ -11,3 +11,6 @@ class VESKAR_EXPORT CVeskar {
 
 extern VESKAR_EXPORT int nVeskar;
 VESKAR_EXPORT int fnVeskar();
+
+// The library's version, "major.minor", as built.
+VESKAR_EXPORT const char* veskarVersion();

@@ -1,0 +1,202 @@
+// Command-line parsing. Every option is one row of kOptions: adding an option
+// means adding a field to Options and a row here; parsing and help follow.
+#include "app/Options.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <set>
+
+namespace {
+
+// Every storage holds 16-bit sizes.
+constexpr unsigned long kNumberCeiling = 32768;
+constexpr unsigned kFewestRegions = 2;
+constexpr unsigned kMostRegions = 2048;
+
+struct OptionRow {
+  const char* name;
+  const char* alias;      // short spelling, or nullptr
+  const char* valueName;  // nullptr for an option without a value
+  const char* help;
+  // Takes the value (nullptr for an option without one); false rejects it.
+  bool (*apply)(Options& options, const char* value);
+};
+
+bool storePath(std::string& field, const char* value) {
+  field = value;
+  return !field.empty();
+}
+
+const OptionRow kOptions[] = {
+    {"--preview", nullptr, "FILE",
+     "each region in its mean input colour, borders one pixel wide; format by extension",
+     [](Options& o, const char* v) { return storePath(o.previewPath, v); }},
+    {"--outline", nullptr, "FILE", "the input with the region borders drawn over it",
+     [](Options& o, const char* v) { return storePath(o.outlinePath, v); }},
+    {"--labels-png", nullptr, "FILE",
+     "the labels as a grey PNG, 8-bit below 256 labels, else 16-bit",
+     [](Options& o, const char* v) { return storePath(o.labelsPngPath, v); }},
+    {"--regions", nullptr, "FILE",
+     "one row per region (label, pixels, box, centroid, colours); CSV, or JSON for .json",
+     [](Options& o, const char* v) { return storePath(o.regionsPath, v); }},
+    {"--help", "-h", nullptr, "print this text and exit",
+     [](Options& o, const char*) { o.request = Request::Help; return true; }},
+    {"--version", nullptr, nullptr, "print the program, library and ImageMagick versions and exit",
+     [](Options& o, const char*) {
+       if (o.request == Request::Run) o.request = Request::Version;
+       return true;
+     }},
+};
+
+[[noreturn]] void exitWithUsage() {
+  printUsage(stdout);
+  std::exit(2);
+}
+
+// Leading blanks and a plus sign, then digits only. Values beyond any image
+// saturate at kNumberCeiling.
+bool readWholeNumber(const char* text, unsigned long* number) {
+  while (*text == ' ' || *text == '\t') ++text;
+  if (*text == '+') ++text;
+  if (*text == '\0') return false;
+  unsigned long value = 0;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') return false;
+    value = value * 10 + static_cast<unsigned long>(*c - '0');
+    if (value > kNumberCeiling) value = kNumberCeiling;
+  }
+  *number = value;
+  return true;
+}
+
+const OptionRow* findOption(const std::string& name) {
+  for (const OptionRow& row : kOptions)
+    if (name == row.name || (row.alias != nullptr && name == row.alias)) return &row;
+  return nullptr;
+}
+
+// Returns false for a count that is not a whole number; one outside the
+// engine's range is clamped, with a line saying so.
+bool readRegionCount(const char* text, unsigned* wanted) {
+  unsigned long count = 0;
+  if (!readWholeNumber(text, &count)) return false;
+  unsigned clamped = static_cast<unsigned>(count);
+  if (count < kFewestRegions) clamped = kFewestRegions;
+  if (count > kMostRegions) clamped = kMostRegions;
+  if (clamped != count)
+    std::fprintf(stderr, "Dornick: count %s is outside %u to %u, %u is used\n", text, kFewestRegions,
+                 kMostRegions, clamped);
+  *wanted = clamped;
+  return true;
+}
+
+}  // namespace
+
+std::vector<std::string> Options::outputPaths() const {
+  std::vector<std::string> paths{outputPath};
+  for (const std::string* path : {&previewPath, &outlinePath, &labelsPngPath, &regionsPath})
+    if (!path->empty()) paths.push_back(*path);
+  return paths;
+}
+
+void printUsage(std::FILE* stream) {
+  std::fputs("Arbitrary Shape Usage: \n AS InputFile OutputFile [Max_Number_Of_Seg] \n\n", stream);
+  std::fputs("Grid Layout Usage: \n GL InputFile OutputFile GridSize_In_Pixels \n\n", stream);
+}
+
+void printHelp(std::FILE* stream) {
+  printUsage(stream);
+  std::fputs("Options, anywhere after the program name:\n", stream);
+  for (const OptionRow& row : kOptions) {
+    std::string spelling = row.name;
+    if (row.valueName != nullptr) spelling += std::string(" ") + row.valueName;
+    if (row.alias != nullptr) spelling += std::string(", ") + row.alias;
+    std::fprintf(stream, "  %-20s %s\n", spelling.c_str(), row.help);
+  }
+  std::fputs("Counts outside 2 to 2048 are clamped; GL labels uncovered pixels 0, like its first cell.\n",
+             stream);
+}
+
+Options parseCommandLine(int argc, char** argv) {
+  Options options;
+  std::vector<const char*> positional;
+  // The first thing wrong with the line, said before the usage texts.
+  std::string complaint;
+  const auto reject = [&complaint](const std::string& why) {
+    if (complaint.empty()) complaint = why;
+  };
+  bool optionsEnded = false;
+  std::set<const OptionRow*> given;
+  for (int i = 1; i < argc; ++i) {
+    const char* word = argv[i];
+    if (optionsEnded || word[0] != '-' || word[1] == '\0') {
+      positional.push_back(word);
+      continue;
+    }
+    if (std::strcmp(word, "--") == 0) {
+      optionsEnded = true;
+      continue;
+    }
+    // "--name=value" or "--name value".
+    std::string name = word;
+    const char* value = nullptr;
+    const size_t equals = name.find('=');
+    if (equals != std::string::npos) {
+      value = word + equals + 1;
+      name.resize(equals);
+    }
+    const OptionRow* row = findOption(name);
+    if (row == nullptr) {
+      reject("unknown option " + name);
+      continue;
+    }
+    if (row->valueName != nullptr && value == nullptr) {
+      if (i + 1 >= argc) {
+        reject(name + " needs a value");
+        continue;
+      }
+      value = argv[++i];
+    } else if (row->valueName == nullptr && value != nullptr) {
+      reject(name + " takes no value");
+      continue;
+    }
+    // A second value would silently replace the first.
+    if (!given.insert(row).second && row->valueName != nullptr) reject(name + " is given twice");
+    if (!row->apply(options, value)) reject(name + " needs a value");
+  }
+  // Asking for help or the version is never an error.
+  if (options.request != Request::Run) return options;
+  if (positional.size() > 4) reject(std::string("unexpected ") + positional[4]);
+  if (!complaint.empty()) {
+    std::fprintf(stderr, "Dornick: %s\n", complaint.c_str());
+    exitWithUsage();
+  }
+  if (positional.size() < 3) exitWithUsage();
+
+  options.inputPath = positional[1];
+  options.outputPath = positional[2];
+  const bool countGiven = positional.size() == 4;
+  if (std::strcmp(positional[0], "AS") == 0) {
+    if (countGiven) {
+      if (!readRegionCount(positional[3], &options.wanted)) exitWithUsage();
+      options.regionFloor = 0;
+    }
+  } else if (std::strcmp(positional[0], "GL") == 0) {
+    options.mode = Mode::GridLayout;
+    unsigned long cellSize = 0;
+    if (!countGiven || !readWholeNumber(positional[3], &cellSize) || cellSize == 0) exitWithUsage();
+    options.cellSize = static_cast<unsigned>(cellSize);
+  } else {
+    exitWithUsage();
+  }
+
+  // Two outputs on one path would silently leave only the last one.
+  std::set<std::string> seen;
+  for (const std::string& path : options.outputPaths()) {
+    if (!seen.insert(path).second) {
+      std::fprintf(stderr, "Dornick: %s is named for two outputs\n", path.c_str());
+      exitWithUsage();
+    }
+  }
+  return options;
+}
