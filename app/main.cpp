@@ -1,4 +1,6 @@
 // Dornick: segments an image file, or cuts it into a grid, and writes a PGM label map.
+#include <unistd.h>
+
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -11,6 +13,7 @@
 #include "app/OutputFile.h"
 #include "app/Options.h"
 #include "app/Outputs.h"
+#include "app/Progress.h"
 #include "color/T_ColorConverter.h"
 #include "engine/M_RSST.h"
 #include "engine/Veskar.h"
@@ -57,7 +60,15 @@ int runArbitraryShape(const ImageFile& file, const Options& options) {
   const auto engine = std::make_unique<M_RSST>();
   fillColorImage(rgb, file.getWidth(), file.getHeight(), image);
   regions.allocateStorage(static_cast<short>(file.getWidth()), static_cast<short>(file.getHeight()));
+  const long area = static_cast<long>(file.getWidth()) * file.getHeight();
+  std::unique_ptr<ProgressLine> progress;
+  if (wantsProgressLine(isatty(fileno(stderr)) == 1, area)) {
+    progress = std::make_unique<ProgressLine>(stderr);
+    progress->begin(file.getWidth(), file.getHeight());
+    engine->setProgressObserver(&ProgressLine::observe, progress.get());
+  }
   engine->processFrame(image, regions, options.wanted, options.regionFloor, 0);
+  progress.reset();
   std::printf("Number of regions : %d \n", static_cast<int>(regions.getRegionNumber()));
   // An image the engine declined leaves no regions, so there is no map to write.
   if (regions.getRegionNumber() == 0) return 1;
