@@ -31,6 +31,7 @@ test: test-plain
 
 test-plain: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS)
+	bash scripts/check-install.sh $(BUILD_DIR)
 
 test-sanitize: deps
 	cmake -S . -B $(SANITIZE_DIR) -DVESKAR_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
