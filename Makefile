@@ -4,6 +4,8 @@ SANITIZE_DIR ?= build-sanitize
 JOBS         ?= 2
 SAMPLE       ?= samples/astronaut.png
 SAMPLE_MAP   := $(BUILD_DIR)/sample-labels.pgm
+SAMPLE_PREVIEW := $(BUILD_DIR)/sample-preview.png
+SAMPLE_OUTLINE := $(BUILD_DIR)/sample-outline.jpg
 
 # Stop at the first finding; leaks inside ImageMagick itself are suppressed.
 SANITIZER_ENV := ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
@@ -22,8 +24,10 @@ build: deps
 	cmake --build $(BUILD_DIR) -j$(JOBS)
 
 demo: build
-	$(BUILD_DIR)/app/Dornick AS $(SAMPLE) $(SAMPLE_MAP)
+	$(BUILD_DIR)/app/Dornick AS $(SAMPLE) $(SAMPLE_MAP) --preview $(SAMPLE_PREVIEW) --outline $(SAMPLE_OUTLINE)
 	@echo "Label map of $(SAMPLE) written to $(SAMPLE_MAP)"
+	@echo "To look at it: preview (regions in their mean colour) $(SAMPLE_PREVIEW), outline (borders over the photo) $(SAMPLE_OUTLINE)"
+	@echo "The program is $(BUILD_DIR)/app/Dornick; $(BUILD_DIR)/app/Dornick --help lists its options"
 
 # One suite after the other, even under make -j.
 test: test-plain
