@@ -482,3 +482,33 @@ TEST(ExemptionEdgeTest, OnePixelBelowTheInclusionSizeIsExempt) {
 }
 
 }  // namespace
+
+namespace {
+
+// The region count after each step of a frame.
+class CountLog : public EngineProbe {
+ public:
+  std::vector<std::pair<std::string, uint32_t>> counts;
+
+ protected:
+  void stepDone(const char* step) override { counts.emplace_back(step, regionCount); }
+};
+
+}  // namespace
+
+// The force stage merges while the count is above the floor and stops on it.
+TEST(ForceStageEdgeTest, StopsExactlyOnTheRegionFloor) {
+  S_CImageStorage image;
+  drawNoisyScene(image, {"RGBY", "KWCM", "OgRB"}, 6, 20, 11);
+  CountLog unforced;
+  S_RegionStorage result;
+  unforced.processFrame(image, result, 2, 1000, 0);
+  ASSERT_GE(unforced.counts.size(), 2u);
+  const uint32_t left = unforced.counts[unforced.counts.size() - 2].second;  // after the force stage
+  ASSERT_GT(left, 4u) << "the scene must leave the force stage something to do";
+  for (const uint32_t floor : {left - 1, 3u}) {
+    M_RSST engine;
+    engine.processFrame(image, result, 2, floor, 0);
+    EXPECT_EQ(result.getRegionNumber(), static_cast<int>(floor));
+  }
+}
