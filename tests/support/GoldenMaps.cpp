@@ -14,7 +14,8 @@ const std::vector<GoldenImage> kGoldenImages = {
     {"aero1_80x60", "golden/aero1_80x60.ppm"},         {"astronaut_128x128", "golden/astronaut_128x128.ppm"},
     {"baboon_120x120", "golden/baboon_120x120.ppm"},   {"hubble_161x121", "golden/hubble_161x121.ppm"},
     {"rocket_96x64", "golden/rocket_96x64.ppm"},       {"rocket_240x161", "golden/rocket_240x161.ppm"},
-    {"shapes_72x54", "golden/shapes_72x54.ppm"},       {"halves_8x6", "halves_8x6.ppm"}};
+    {"shapes_72x54", "golden/shapes_72x54.ppm"},       {"halves_8x6", "halves_8x6.ppm"},
+    {"astronaut_256x256", "golden/astronaut_256x256.ppm"}};  // jaggedness radius 3
 
 const std::vector<GoldenRequest> kGoldenRequests = {{0, 255}, {2, 0}, {10, 0}, {40, 0}, {300, 0}};
 
