@@ -108,8 +108,8 @@ MUTATIONS = [
      [(r"\n[ \t]*modelOf\(into\)\.addColorModel\(&modelOf\(from\)\);", "")]),
     ("update-no-contour", "a merge does not join the contours",
      [(r"\n[ \t]*updateContoursOfMergedReg\(from, into\);", "")]),
-    ("update-no-mean", "a contour-aware merge does not update the mean colour",
-     [(r"(modelOf\(into\)\.addColorModel\(&modelOf\(from\)\);)\n[ \t]*jointProperties_ColorMean\(from, into\);", r"\1")]),
+    ("update-models-reversed", "a merge adds the survivor's colour model to the absorbed one's",
+     [(r"modelOf\(into\)\.addColorModel\(&modelOf\(from\)\);", "modelOf(from).addColorModel(&modelOf(into));")]),
     # Comparisons at the limits and the driver.
     ("shape-inclusive", "a shape cost equal to its limit blocks",
      [(r"!\(shapeCost > maxShape\)", "!(shapeCost >= maxShape)")]),
