@@ -24,7 +24,6 @@ directly instead of through ctest: a few times faster, but the program tests
 import argparse
 import os
 import re
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -165,14 +164,25 @@ def apply(tree, alternatives):
 
 
 def copy_tree(target):
+    """Brings the copy up to date with the tree. Only files whose bytes differ
+    are written, and they get a fresh time, so that a build kept from an
+    earlier run recompiles exactly what changed."""
     files = subprocess.run(["git", "ls-files", "-co", "--exclude-standard"], cwd=ROOT, check=True,
                            capture_output=True, text=True).stdout.split("\n")
     for name in filter(None, files):
         source = os.path.join(ROOT, name)
         if not os.path.isfile(source):
             continue
-        os.makedirs(os.path.dirname(os.path.join(target, name)), exist_ok=True)
-        shutil.copy2(source, os.path.join(target, name))
+        destination = os.path.join(target, name)
+        with open(source, "rb") as f:
+            data = f.read()
+        if os.path.isfile(destination):
+            with open(destination, "rb") as f:
+                if f.read() == data:
+                    continue
+        os.makedirs(os.path.dirname(destination), exist_ok=True)
+        with open(destination, "wb") as f:
+            f.write(data)
 
 
 QUICK_PROGRAMS = ["tests/engine/golden_tests", "tests/engine/engine_tests"]
@@ -194,12 +204,14 @@ def build_and_test(build, tree, log, args):
             return None
         with open(log, "w") as out:
             for program in QUICK_PROGRAMS:
+                out.flush()
                 try:
                     status = subprocess.run([os.path.join(build, program)], cwd=build, stdout=out,
                                             stderr=subprocess.STDOUT, timeout=1200).returncode
                 except subprocess.TimeoutExpired:
                     status = -999  # a hanging edit counts as caught, by the timeout
                 out.write("\nprogram %s ended with status %d\n" % (program, status))
+                out.flush()
         found = failing_tests(log)
         with open(log) as f:
             crashed = re.findall(r"^program (\S+) ended with status (-?\d+)$", f.read(), re.M)
@@ -234,8 +246,6 @@ def main():
     work = args.work or tempfile.mkdtemp(prefix="veskar-mutation-")
     tree = os.path.join(work, "tree")
     build = os.path.join(work, "build")
-    if os.path.isdir(tree):
-        shutil.rmtree(tree)
     copy_tree(tree)
     print("copy of the tree: %s" % tree, flush=True)
     if args.dry_run:
