@@ -257,6 +257,11 @@ PYBIND11_MODULE(_core, module) {
   static MagickSession* magick = new MagickSession("veskar");
   (void)magick;
 
+  // numpy's C interface is looked up on first use behind a static guard; done
+  // by two threads at once, one waits on the guard holding the GIL the other needs.
+  py::array_t<uint8_t> first(0);
+  (void)first;
+
   module.attr("__version__") = VESKAR_VERSION;
   module.def("segment", &segment, py::arg("image"), py::arg("regions") = py::none(), py::arg("margin") = 0,
              py::arg("return_colors") = false);

@@ -43,3 +43,8 @@ def parse_label_map(data):
     samples = np.frombuffer(lines[4], dtype="<u2" if wide else np.uint8)
     assert samples.size == width * height
     return samples.reshape(height, width).astype(np.int32)
+
+
+def pytest_configure(config):
+    # Dask's event loop set-up warns through tornado on every cluster start.
+    config.addinivalue_line("filterwarnings", "ignore:make_current is deprecated:DeprecationWarning")
