@@ -88,11 +88,11 @@ void M_RSST::processFrame(S_CImageStorage& image, S_RegionStorage& result, unsig
 
 void M_RSST::useLiteralPaths(bool literal) {
   if (literal)
-    paths_ = {&M_RSST::updateLinksBySearch, &M_RSST::isSmallestByScan, &M_RSST::codeColumnByWindows,
-              &M_RSST::recodeEveryPixel};
+    paths_ = {&M_RSST::mergeColorAndSizeStepByStep, &M_RSST::updateLinksBySearch, &M_RSST::isSmallestByScan,
+              &M_RSST::codeColumnByWindows, &M_RSST::recodeEveryPixel};
   else
-    paths_ = {&M_RSST::updateLinksByMarks, &M_RSST::isSmallestByCachedSize, &M_RSST::codeColumnSliding,
-              &M_RSST::recodeReachedPixels};
+    paths_ = {&M_RSST::mergeColorAndSizeSkippingZeroLinks, &M_RSST::updateLinksByMarks,
+              &M_RSST::isSmallestByCachedSize, &M_RSST::codeColumnSliding, &M_RSST::recodeReachedPixels};
 }
 
 void M_RSST::setProgressObserver(ProgressObserver observer, void* context) {

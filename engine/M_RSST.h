@@ -305,6 +305,8 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   friend struct StageSequence;
 
   // Fast and literal versions of the accelerated steps.
+  void mergeColorAndSizeSkippingZeroLinks(uint32_t limit);
+  void mergeColorAndSizeStepByStep(uint32_t limit);
   void updateLinksByMarks(int absorbed, int survivor);
   void updateLinksBySearch(int absorbed, int survivor);
   template <class Redundant>
@@ -317,6 +319,7 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   void recodeReachedPixels(CRSSTContour& list, int label, int x0, int y0, int x1, int y1);
   void recodeEveryPixel(CRSSTContour& list, int label, int x0, int y0, int x1, int y1);
   struct Paths {
+    void (M_RSST::*firstStageMerges)(uint32_t limit);
     void (M_RSST::*updateLinks)(int absorbed, int survivor);
     bool (M_RSST::*isSmallest)(RSSTRegion* r);
     void (M_RSST::*codeColumn)(int32_t** map, int x, const std::vector<int>& rows, std::vector<unsigned char>& codes);

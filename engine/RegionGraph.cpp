@@ -1,5 +1,4 @@
-// The region graph: regions, links, adjacency and pixel lists, the merge step
-// and the first, colour-and-size stage.
+// The region graph: regions, links, adjacency and pixel lists and the merge step.
 #include <cstdlib>
 #include <vector>
 
@@ -134,32 +133,4 @@ void M_RSST::rsst_freeMemory() {
   smoothV.deallocateArray();
   std::vector<int32_t>().swap(windowCounts_);
   std::vector<int32_t>().swap(windowHistogram_);
-}
-
-void M_RSST::merge_AvgColorAndSize(bool recompute, unsigned target) {
-  if (recompute) {
-    linkCost = &M_RSST::linkCost_ColorAndSize;
-    jointProperties = &M_RSST::jointProperties_ColorMean;
-    rsst_recalculateCosts();
-  }
-  const uint32_t limit = wantedRegions > target ? wantedRegions : target;
-  while (regionCount > limit) rsst_merge2Regions();
-}
-
-double M_RSST::linkCost_ColorAndSize(RSSTRegion* p, RSSTRegion* q) {
-  const double dL = p->meanL - q->meanL;
-  const double dU = p->meanU - q->meanU;
-  const double dV = p->meanV - q->meanV;
-  // Counts are widened before the product: large regions would wrap 32 bits.
-  return static_cast<double>(p->pixelCount) * q->pixelCount / (p->pixelCount + q->pixelCount) *
-         (dL * dL + dU * dU + dV * dV);
-}
-
-void M_RSST::jointProperties_ColorMean(RSSTRegion* from, RSSTRegion* into) {
-  const uint32_t nFrom = from->pixelCount;
-  const uint32_t nInto = into->pixelCount;
-  const double total = nInto + nFrom;
-  into->meanL = (nFrom * from->meanL + nInto * into->meanL) / total;
-  into->meanU = (nFrom * from->meanU + nInto * into->meanU) / total;
-  into->meanV = (nFrom * from->meanV + nInto * into->meanV) / total;
 }

@@ -1,0 +1,220 @@
+// The first stage: merging by mean colour and size down to a few hundred regions.
+#include <cmath>
+#include <cstdint>
+
+#include "engine/M_RSST.h"
+#include "engine/ScratchTable.h"
+
+namespace {
+
+using Region = M_RSST::RSSTRegion;
+using Node = M_RSST::RSSTRegionLinkList;
+
+// Squared colour distance and cost share one evaluation, so the fast loop's
+// test of an exact zero distance sees the very value the cost was made from.
+inline double colorAndSizeCost(const Region* p, const Region* q, double& distance) {
+  const double dL = p->meanL - q->meanL;
+  const double dU = p->meanU - q->meanU;
+  const double dV = p->meanV - q->meanV;
+  distance = dL * dL + dU * dU + dV * dV;
+  // Counts are widened before the product: large regions would wrap 32 bits.
+  return static_cast<double>(p->pixelCount) * q->pixelCount / (p->pixelCount + q->pixelCount) * distance;
+}
+
+inline bool sameMeans(const Region& p, const Region& q) {
+  return p.meanL == q.meanL && p.meanU == q.meanU && p.meanV == q.meanV;
+}
+
+inline int farEnd(const RSSTLink* link, int from) { return link->regionA != from ? link->regionA : link->regionB; }
+
+// A link priced at an exact zero distance costs +0 whatever the counts, for as
+// long as neither end's means change: such links need no visit.
+enum LinkState : uint8_t {
+  kZero,     // cost +0 from a zero distance under the current means
+  kActive,   // on the changeable list of each end (or that end is marked stale)
+  kPending,  // a zero link that moved to a survivor of other means: price it
+};
+constexpr uint32_t kEnd = UINT32_MAX;
+
+}  // namespace
+
+void M_RSST::merge_AvgColorAndSize(bool recompute, unsigned target) {
+  if (recompute) {
+    linkCost = &M_RSST::linkCost_ColorAndSize;
+    jointProperties = &M_RSST::jointProperties_ColorMean;
+    rsst_recalculateCosts();
+  }
+  const uint32_t limit = wantedRegions > target ? wantedRegions : target;
+  const bool ownPair = linkCost == &M_RSST::linkCost_ColorAndSize &&
+                       jointProperties == &M_RSST::jointProperties_ColorMean;
+  if (regionCount <= limit) return;
+  // The skipping loop knows this stage's cost and update; any other pair
+  // installed by a caller takes the plain merge step.
+  if (ownPair) (this->*paths_.firstStageMerges)(limit);
+  else mergeColorAndSizeStepByStep(limit);
+}
+
+void M_RSST::mergeColorAndSizeStepByStep(uint32_t limit) {
+  while (regionCount > limit) rsst_merge2Regions();
+}
+
+// The merge step of the first stage, visiting only links whose cost can change.
+//
+// Every region keeps, beside its link list, the ordered sub-list of the links
+// that are not at an exact zero distance (threaded through the same nodes by
+// index, in list order, so re-pricing order is list order). A survivor whose
+// means did not change re-prices just that sub-list; every skipped link would
+// have been priced at its stored +0 and left in place by the heap, since a
+// cost equal to the stored one never moves. A link that leaves the zero state
+// through one end may be missing from the other end's sub-list: that end is
+// marked stale and walks its whole list the next time it survives.
+//
+// The redundancy search becomes a neighbour test: a node of a removed link
+// always has a dead region at its far end, so "N is on A's list" is "a live
+// A-N link exists", found in whichever of the two lists is shorter.
+void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
+  const long long regionTotal = static_cast<long long>(width) * height;
+  const long long linkTotal = static_cast<long long>(height) * (width - 1) + static_cast<long long>(width) * (height - 1);
+  RSSTLink* const records = linkHeap[0];
+  ScratchTable<uint8_t> state(rsst_emalloc(linkTotal + 1));
+  ScratchTable<uint32_t> nextChangeable(rsst_emalloc(2 * linkTotal * static_cast<long long>(sizeof(uint32_t))));
+  ScratchTable<uint32_t> changeable(rsst_emalloc(regionTotal * static_cast<long long>(sizeof(uint32_t))));
+  ScratchTable<uint8_t> stale(rsst_emalloc(regionTotal));
+  auto linkIndex = [&](const RSSTLink* link) { return static_cast<std::size_t>(link - records); };
+  auto nodeIndex = [&](const Node* node) { return static_cast<uint32_t>(node - linkNodes); };
+
+  for (uint32_t k = 1; k <= heapSize; ++k) {
+    const RSSTLink* link = linkHeap[k];
+    double distance = 0;
+    colorAndSizeCost(&regions[link->regionA], &regions[link->regionB], distance);
+    const bool zero = distance == 0 && link->cost == 0 && !std::signbit(link->cost);
+    state[linkIndex(link)] = zero ? kZero : kActive;
+  }
+  for (long long r = 0; r < regionTotal; ++r) {
+    uint32_t* tail = &changeable[r];
+    for (const Node* node = regions[r].linkList; node != nullptr; node = node->next) {
+      if (node->link->heapIndex == 0 || state[linkIndex(node->link)] != kActive) continue;
+      *tail = nodeIndex(node);
+      tail = &nextChangeable[nodeIndex(node)];
+    }
+    *tail = kEnd;
+    stale[r] = 0;
+  }
+
+  while (regionCount > limit) {
+    const RSSTLink* top = linkHeap[1];
+    const int a = top->regionA;
+    const int b = top->regionB;
+    Region& survivor = regions[a];
+    Region& absorbed = regions[b];
+    const Region before = survivor;
+    rsst_updateRegion(&absorbed, &survivor);
+    const bool meansChanged = !sameMeans(before, survivor);
+    const bool absorbedKeepsZeros = sameMeans(absorbed, survivor);
+
+    // Neighbour test: walk the survivor's and N's lists side by side (both
+    // hold every live link of their region); once the absorbed list proves
+    // long, mark the survivor's neighbours once instead.
+    Node* const survivorHead = survivor.linkList;
+    int lockstepTests = 0;
+    bool marked = false;
+    auto isNeighbour = [&](int n) {
+      if (n == a) return true;
+      if (!marked && ++lockstepTests > 8) {
+        if (++searchMarkValue_ == 0) {
+          for (long long p = 0; p < regionTotal; ++p) regions[p].searchMark = 0;
+          searchMarkValue_ = 1;
+        }
+        for (const Node* node = survivorHead; node != nullptr; node = node->next)
+          regions[farEnd(node->link, a)].searchMark = searchMarkValue_;
+        marked = true;
+      }
+      if (marked) return regions[n].searchMark == searchMarkValue_;
+      const Node* p = survivorHead;
+      const Node* q = regions[n].linkList;
+      for (; p != nullptr && q != nullptr; p = p->next, q = q->next) {
+        if (p->link->heapIndex != 0 && farEnd(p->link, a) == n) return true;
+        if (q->link->heapIndex != 0 && farEnd(q->link, n) == a) return true;
+      }
+      return false;
+    };
+
+    uint32_t changeableHead = changeable[a];
+    Node* next = nullptr;
+    for (Node* node = absorbed.linkList; node != nullptr; node = next) {
+      next = node->next;
+      RSSTLink* link = node->link;
+      if (link->heapIndex == 0) continue;
+      if (isNeighbour(farEnd(link, b))) {
+        removeLinkFromHeap(link);
+        continue;
+      }
+      if (link->regionB == b) link->regionB = a;
+      else link->regionA = a;
+      rsst_insertElementRLL(node, &survivor.linkList);
+      uint8_t& s = state[linkIndex(link)];
+      if (s == kZero && !absorbedKeepsZeros) s = kPending;
+      if (s != kZero) {
+        nextChangeable[nodeIndex(node)] = changeableHead;
+        changeableHead = nodeIndex(node);
+      }
+    }
+
+    auto reprice = [&](RSSTLink* link, uint8_t& s) {
+      double distance = 0;
+      const double cost = colorAndSizeCost(&regions[link->regionA], &regions[link->regionB], distance);
+      if (cost != link->cost) {  // an equal cost would not move in the heap
+        link->cost = cost;
+        rsst_reheapLPA(link->heapIndex);
+      }
+      const bool zero = distance == 0;
+      if (!zero && s != kActive) stale[farEnd(link, a)] = 1;
+      s = zero ? kZero : kActive;
+      return !zero;
+    };
+
+    if (meansChanged || stale[a] != 0) {
+      Node** slot = &survivor.linkList;
+      uint32_t* tail = &changeable[a];
+      while (*slot != nullptr) {
+        Node* node = *slot;
+        if (node->link->heapIndex == 0) {
+          *slot = node->next;
+          continue;
+        }
+        if (reprice(node->link, state[linkIndex(node->link)])) {
+          *tail = nodeIndex(node);
+          tail = &nextChangeable[nodeIndex(node)];
+        }
+        slot = &node->next;
+      }
+      *tail = kEnd;
+      stale[a] = 0;
+    } else {
+      changeable[a] = changeableHead;
+      uint32_t* prev = &changeable[a];
+      while (*prev != kEnd) {
+        const uint32_t i = *prev;
+        RSSTLink* link = linkNodes[i].link;
+        uint8_t& s = state[linkIndex(link)];
+        if (link->heapIndex != 0 && s != kZero && reprice(link, s)) prev = &nextChangeable[i];
+        else *prev = nextChangeable[i];
+      }
+    }
+    --regionCount;
+  }
+}
+
+double M_RSST::linkCost_ColorAndSize(RSSTRegion* p, RSSTRegion* q) {
+  double distance = 0;
+  return colorAndSizeCost(p, q, distance);
+}
+
+void M_RSST::jointProperties_ColorMean(RSSTRegion* from, RSSTRegion* into) {
+  const uint32_t nFrom = from->pixelCount;
+  const uint32_t nInto = into->pixelCount;
+  const double total = nInto + nFrom;
+  into->meanL = (nFrom * from->meanL + nInto * into->meanL) / total;
+  into->meanU = (nFrom * from->meanU + nInto * into->meanU) / total;
+  into->meanV = (nFrom * from->meanV + nInto * into->meanV) / total;
+}
