@@ -1,7 +1,7 @@
 // The engine's colour models: one per live region after the first stage.
 #include <new>
 
-#include "engine/M_RSST.h"
+#include "engine/EngineInternals.h"
 #include "storage/Report.h"
 
 int M_RSST::allocateLUVModels(int n) {

@@ -5,11 +5,38 @@
 #include <new>
 #include <vector>
 
-#include "engine/M_RSST.h"
+#include "engine/EngineInternals.h"
 #include "engine/LabelView.h"
 #include "storage/Report.h"
 
-LabelView M_RSST::labelView() { return LabelView{labels(), width, height}; }
+namespace {
+
+// The square window of side 2r + 1 that a contour pixel's jaggedness code counts over.
+struct JaggednessWindow {
+  int r;
+  int width;
+  int height;
+
+  bool inside(int x, int y) const { return !(x - r < 0 || y - r < 0 || x + r + 1 > width || y + r + 1 > height); }
+
+  unsigned count(int32_t** map, int label, int x, int y) const {
+    unsigned same = 0;
+    for (int i = x - r; i <= x + r; ++i) {
+      const int32_t* column = map[i];
+      for (int j = y - r; j <= y + r; ++j) same += column[j] == label;
+    }
+    return same;
+  }
+
+  // 0 for a straight border, growing with the deviation from the half window.
+  unsigned char code(unsigned sameLabelCount) const {
+    const int half = (r + 1) * (2 * r + 1);
+    const int deviation = std::abs(static_cast<int>(sameLabelCount) - half);
+    return static_cast<unsigned char>(deviation * 255.0 / half);
+  }
+};
+
+}  // namespace
 
 int M_RSST::allocateContours(int n) {
   if (contours != nullptr) reportFatal("M_RSST::allocateContours(...), Countours already allocated!");
@@ -27,10 +54,10 @@ int M_RSST::deallocateContours() {
   return 1;
 }
 
-bool M_RSST::bIsContourPixel(int x, int y) { return labelView().isContour(x, y); }
+bool M_RSST::bIsContourPixel(int x, int y) { return LabelView::of(labelMap, width, height).isContour(x, y); }
 
 bool M_RSST::bIsRContourPixel(int x, int y) {
-  const LabelView view = labelView();
+  const LabelView view = LabelView::of(labelMap, width, height);
   return !view.onOuterRing(x, y) && view.differsFromA4Neighbour(x, y);
 }
 
@@ -39,11 +66,11 @@ bool M_RSST::bIsImageBorderPixel(int x, int y) {
 }
 
 bool M_RSST::bIsPixelNeigbourWith(unsigned int label, int x, int y) {
-  return labelView().touches(static_cast<int32_t>(label), x, y);
+  return LabelView::of(labelMap, width, height).touches(static_cast<int32_t>(label), x, y);
 }
 
 bool M_RSST::bIsPixel8NeighbourWith(unsigned int label, int x, int y) {
-  int32_t** map = labels();
+  int32_t** map = labelMap.getPtr2Array();
   if (x - 1 < 0 || x + 1 >= width || y - 1 < 0 || y + 1 >= height) return false;
   for (int i = x - 1; i <= x + 1; ++i)
     for (int j = y - 1; j <= y + 1; ++j)
@@ -51,33 +78,11 @@ bool M_RSST::bIsPixel8NeighbourWith(unsigned int label, int x, int y) {
   return false;
 }
 
-bool M_RSST::windowInsideImage(int x, int y) const {
-  const int r = jaggednessRadius;
-  return !(x - r < 0 || y - r < 0 || x + r + 1 > width || y + r + 1 > height);
-}
-
-unsigned M_RSST::countLabelInWindow(int32_t** map, int label, int x, int y) {
-  const int r = jaggednessRadius;
-  unsigned same = 0;
-  for (int i = x - r; i <= x + r; ++i) {
-    const int32_t* column = map[i];
-    for (int j = y - r; j <= y + r; ++j) same += column[j] == label;
-  }
-  return same;
-}
-
-// 0 for a straight border, growing with the deviation from the half window.
-unsigned char M_RSST::jaggednessCode(unsigned sameLabelCount) {
-  const int r = jaggednessRadius;
-  const int half = (r + 1) * (2 * r + 1);
-  const int deviation = std::abs(static_cast<int>(sameLabelCount) - half);
-  return static_cast<unsigned char>(deviation * 255.0 / half);
-}
-
 unsigned char M_RSST::computeJaggedness4CPixel(int x, int y) {
-  int32_t** map = labels();
-  if (!windowInsideImage(x, y)) return 0;
-  return jaggednessCode(countLabelInWindow(map, map[x][y], x, y));
+  const JaggednessWindow window{jaggednessRadius, width, height};
+  int32_t** map = labelMap.getPtr2Array();
+  if (!window.inside(x, y)) return 0;
+  return window.code(window.count(map, map[x][y], x, y));
 }
 
 double M_RSST::computeCPointLength(int x, int y) {
@@ -86,7 +91,7 @@ double M_RSST::computeCPointLength(int x, int y) {
 }
 
 void M_RSST::extractContours() {
-  int32_t** map = labels();
+  int32_t** map = labelMap.getPtr2Array();
   int next = 0;
   forEachLiveRegion([&](int index, uint32_t) {
     if (next >= contourCount) reportFatal("M_RSST::extractContours(...) -> Number of conours Excided!");
@@ -99,14 +104,15 @@ void M_RSST::extractContours() {
     ++next;
   });
   // Column by column, top to bottom: the order every contour lists its pixels in.
-  const LabelView view = labelView();
+  const LabelView view = LabelView::of(labelMap, width, height);
   std::vector<int> rows;
   std::vector<unsigned char> codes;
   for (int x = 0; x < width; ++x) {
     rows.clear();
     for (int y = 0; y < height; ++y)
       if (view.isContour(x, y)) rows.push_back(y);
-    (this->*paths_.codeColumn)(map, x, rows, codes);
+    codes.assign(rows.size(), 0);
+    (this->*paths_.codeColumn)(x, rows.data(), static_cast<int>(rows.size()), codes.data());
     for (std::size_t i = 0; i < rows.size(); ++i) {
       const int y = rows[i];
       contours[regions[map[x][y]].contourIndex].addContourPixel(
@@ -115,38 +121,42 @@ void M_RSST::extractContours() {
   }
 }
 
-// Codes of the contour pixels of one column, each counted over its window.
-void M_RSST::codeColumnByWindows(int32_t** map, int x, const std::vector<int>& rows, std::vector<unsigned char>& codes) {
-  codes.assign(rows.size(), 0);
-  for (std::size_t i = 0; i < rows.size(); ++i)
-    if (windowInsideImage(x, rows[i])) codes[i] = jaggednessCode(countLabelInWindow(map, map[x][rows[i]], x, rows[i]));
+// Codes of the count contour pixels in column x at the given rows, each
+// counted over its window; codes start as 0.
+void M_RSST::codeColumnByWindows(int x, const int* rows, int count, unsigned char* codes) {
+  const JaggednessWindow window{jaggednessRadius, width, height};
+  int32_t** map = labelMap.getPtr2Array();
+  for (int i = 0; i < count; ++i)
+    if (window.inside(x, rows[i])) codes[i] = window.code(window.count(map, map[x][rows[i]], x, rows[i]));
 }
 
 // Long columns of contour pixels under a large window are counted with a
 // window histogram that slides down the column; the counts are the same.
-void M_RSST::codeColumnSliding(int32_t** map, int x, const std::vector<int>& rows, std::vector<unsigned char>& codes) {
+void M_RSST::codeColumnSliding(int x, const int* rows, int count, unsigned char* codes) {
+  const JaggednessWindow window{jaggednessRadius, width, height};
   const int r = jaggednessRadius;
   const long long side = 2 * r + 1;
-  if (static_cast<long long>(rows.size()) * side * side <= 2 * side * height || x - r < 0 || x + r + 1 > width) {
-    codeColumnByWindows(map, x, rows, codes);
+  if (static_cast<long long>(count) * side * side <= 2 * side * height || x - r < 0 || x + r + 1 > width) {
+    codeColumnByWindows(x, rows, count, codes);
     return;
   }
-  codes.assign(rows.size(), 0);
-  if (windowHistogram_.size() < static_cast<std::size_t>(contourCount)) windowHistogram_.assign(contourCount, 0);
+  int32_t** map = labelMap.getPtr2Array();
+  std::vector<int32_t>& histogram = scratch_->windowHistogram;
+  if (histogram.size() < static_cast<std::size_t>(contourCount)) histogram.assign(contourCount, 0);
   auto addRow = [&](int y, int delta) {
-    for (int i = x - r; i <= x + r; ++i) windowHistogram_[regions[map[i][y]].contourIndex] += delta;
+    for (int i = x - r; i <= x + r; ++i) histogram[regions[map[i][y]].contourIndex] += delta;
   };
   for (int y = 0; y < 2 * r + 1 && y < height; ++y) addRow(y, +1);
   int top = 0;  // window covers rows top..top+2r
-  std::size_t i = 0;
-  while (i < rows.size() && rows[i] < r) ++i;
-  for (; i < rows.size() && rows[i] + r + 1 <= height; ++i) {
+  int i = 0;
+  while (i < count && rows[i] < r) ++i;
+  for (; i < count && rows[i] + r + 1 <= height; ++i) {
     while (top < rows[i] - r) {
       addRow(top, -1);
       addRow(top + 2 * r + 1, +1);
       ++top;
     }
-    codes[i] = jaggednessCode(windowHistogram_[regions[map[x][rows[i]]].contourIndex]);
+    codes[i] = window.code(histogram[regions[map[x][rows[i]]].contourIndex]);
   }
   for (int y = top; y < top + 2 * r + 1 && y < height; ++y) addRow(y, -1);
 }
@@ -154,7 +164,7 @@ void M_RSST::codeColumnSliding(int32_t** map, int x, const std::vector<int>& row
 // A merge only turns from's pixels into's label, so a code can change only
 // where the window reaches a pixel of from: the others keep their codes.
 void M_RSST::updateContoursOfMergedReg(RSSTRegion* from, RSSTRegion* into) {
-  int32_t** map = labels();
+  int32_t** map = labelMap.getPtr2Array();
   CRSSTContour& kInto = contourOf(into);
   CRSSTContour& kFrom = contourOf(from);
   const int32_t label = kInto.regionIndex;
@@ -168,10 +178,10 @@ void M_RSST::updateContoursOfMergedReg(RSSTRegion* from, RSSTRegion* into) {
     y0 = std::min(y0, y);
     y1 = std::max(y1, y);
   }
-  if (!mergeList_) mergeList_.reset(new CRSSTContour);
-  CRSSTContour& merged = *mergeList_;
+  if (!scratch_->mergeList) scratch_->mergeList.reset(new CRSSTContour);
+  CRSSTContour& merged = *scratch_->mergeList;
   merged.reset(width, height);
-  const LabelView view = labelView();
+  const LabelView view = LabelView::of(labelMap, width, height);
   for (const CRSSTContour* k : {&kInto, &kFrom})
     for (uint32_t i = 0; i < k->nPixels; ++i)
       if (view.isContour(k->pixelX[i], k->pixelY[i]))
@@ -188,11 +198,12 @@ void M_RSST::updateContoursOfMergedReg(RSSTRegion* from, RSSTRegion* into) {
 
 // Recounts the code of every listed pixel (all carrying label).
 void M_RSST::recodeEveryPixel(CRSSTContour& list, int label, int, int, int, int) {
-  int32_t** map = labels();
+  const JaggednessWindow window{jaggednessRadius, width, height};
+  int32_t** map = labelMap.getPtr2Array();
   for (uint32_t i = 0; i < list.nPixels; ++i) {
     const int x = static_cast<int>(list.pixelX[i]);
     const int y = static_cast<int>(list.pixelY[i]);
-    list.pixelJaggedness[i] = windowInsideImage(x, y) ? jaggednessCode(countLabelInWindow(map, label, x, y)) : 0;
+    list.pixelJaggedness[i] = window.inside(x, y) ? window.code(window.count(map, label, x, y)) : 0;
   }
 }
 
@@ -200,15 +211,16 @@ void M_RSST::recodeEveryPixel(CRSSTContour& list, int label, int, int, int, int)
 // reaches the changed box x0..x1, y0..y1; a summed-area table over the reached
 // area replaces the per-pixel window scans when that is cheaper.
 void M_RSST::recodeReachedPixels(CRSSTContour& list, int label, int x0, int y0, int x1, int y1) {
-  int32_t** map = labels();
+  const JaggednessWindow window{jaggednessRadius, width, height};
+  int32_t** map = labelMap.getPtr2Array();
   const int r = jaggednessRadius;
-  std::vector<uint32_t>& pending = pendingRecount_;
+  std::vector<uint32_t>& pending = scratch_->pendingRecount;
   pending.clear();
   int bx0 = width, by0 = height, bx1 = -1, by1 = -1;
   for (uint32_t i = 0; i < list.nPixels; ++i) {
     const int x = static_cast<int>(list.pixelX[i]);
     const int y = static_cast<int>(list.pixelY[i]);
-    if (!windowInsideImage(x, y)) {
+    if (!window.inside(x, y)) {
       list.pixelJaggedness[i] = 0;
       continue;
     }
@@ -226,11 +238,11 @@ void M_RSST::recodeReachedPixels(CRSSTContour& list, int label, int x0, int y0, 
   const long long boxH = by1 - by0 + 1;
   if (static_cast<long long>(pending.size()) * side * side <= 2 * boxW * boxH) {
     for (uint32_t i : pending)
-      list.pixelJaggedness[i] = jaggednessCode(countLabelInWindow(map, label, list.pixelX[i], list.pixelY[i]));
+      list.pixelJaggedness[i] = window.code(window.count(map, label, list.pixelX[i], list.pixelY[i]));
     return;
   }
   // sat[(i)*(boxH+1) + j] counts the label over box columns < i and rows < j.
-  std::vector<int32_t>& sat = windowCounts_;
+  std::vector<int32_t>& sat = scratch_->windowCounts;
   sat.assign(static_cast<std::size_t>((boxW + 1) * (boxH + 1)), 0);
   for (long long i = 0; i < boxW; ++i) {
     const int32_t* column = map[bx0 + i];
@@ -247,7 +259,7 @@ void M_RSST::recodeReachedPixels(CRSSTContour& list, int label, int x0, int y0, 
     const long long cy = ay + side;
     const int32_t count = sat[cx * (boxH + 1) + cy] - sat[ax * (boxH + 1) + cy] - sat[cx * (boxH + 1) + ay] +
                           sat[ax * (boxH + 1) + ay];
-    list.pixelJaggedness[i] = jaggednessCode(static_cast<unsigned>(count));
+    list.pixelJaggedness[i] = window.code(static_cast<unsigned>(count));
   }
 }
 

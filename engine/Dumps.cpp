@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "color/T_ColorConverter.h"
-#include "engine/M_RSST.h"
+#include "engine/EngineInternals.h"
 #include "storage/Report.h"
 
 namespace {

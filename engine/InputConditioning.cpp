@@ -2,7 +2,7 @@
 #include <algorithm>
 
 #include "color/T_ColorConverter.h"
-#include "engine/M_RSST.h"
+#include "engine/EngineInternals.h"
 
 void M_RSST::convertInput2LUV(S_CImageStorage* image, unsigned margin) {
   height = static_cast<int16_t>(image->getHeight() - 2 * margin);

@@ -1,6 +1,6 @@
 // Final labelling: live regions become numbered, coloured regions of the result.
 #include "color/T_ColorConverter.h"
-#include "engine/M_RSST.h"
+#include "engine/EngineInternals.h"
 
 namespace {
 

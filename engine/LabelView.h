@@ -3,10 +3,16 @@
 
 #include <cstdint>
 
+#include "storage/T_Array.h"
+
 struct LabelView {
   int32_t** map;
   int width;
   int height;
+
+  static LabelView of(T_Array<int32_t>& labels, int width, int height) {
+    return LabelView{labels.getPtr2Array(), width, height};
+  }
 
   bool onOuterRing(int x, int y) const { return x == 0 || y == 0 || x >= width - 1 || y >= height - 1; }
 

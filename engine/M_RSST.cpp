@@ -1,5 +1,5 @@
 // The engine object, its size-dependent limits and the processing pipeline.
-#include "engine/M_RSST.h"
+#include "engine/EngineInternals.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -10,7 +10,8 @@
 
 M_RSST::M_RSST()
     : linkCost(&M_RSST::linkCost_ColorAndSize),
-      jointProperties(&M_RSST::jointProperties_ColorMean) {
+      jointProperties(&M_RSST::jointProperties_ColorMean),
+      scratch_(new EngineScratch) {
   useLiteralPaths(false);
 }
 
@@ -18,6 +19,7 @@ M_RSST::~M_RSST() {
   rsst_freeMemory();
   if (colorModels != nullptr) deallocateLUVModels();
   if (contours != nullptr) deallocateContours();
+  delete scratch_;
 }
 
 M_RSST& M_RSST::operator=(const M_RSST& other) {
@@ -129,7 +131,7 @@ void* M_RSST::rsst_emalloc(long long size) {
   return block;
 }
 
-void M_RSST::forEachLiveRegion(const std::function<void(int, uint32_t)>& visit) {
+void M_RSST::forEachLiveRegionCalling(void (*call)(const void* visit, int, uint32_t), const void* visit) {
   const long long entries = (static_cast<long long>(width) + 1) * (height + 1);
   ScratchTable<uint32_t> savedCounts(rsst_emalloc(entries * static_cast<long long>(sizeof(uint32_t))));
   for (uint32_t k = 1; k <= heapSize; ++k) {
@@ -138,7 +140,7 @@ void M_RSST::forEachLiveRegion(const std::function<void(int, uint32_t)>& visit) 
       if (region.pixelCount == 0) continue;
       savedCounts[index] = region.pixelCount;
       region.pixelCount = 0;
-      visit(index, savedCounts[index]);
+      call(visit, index, savedCounts[index]);
     }
   }
   for (uint32_t k = 1; k <= heapSize; ++k) {

@@ -2,22 +2,18 @@
 // over a region adjacency graph, merged in seventeen stages.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <functional>
-#include <memory>
-#include <vector>
 
 #include "engine/PAM_RSST.h"
-#include "engine/descriptors/CLUVColorModel.h"
-#include "engine/descriptors/CRSSTContour.h"
-#include "storage/S_CImageStorage.h"
-#include "storage/S_RegionStorage.h"
 #include "storage/T_Array.h"
 #include "veskar_export.h"
 
-struct LabelView;
+class CLUVColorModel;
+class CRSSTContour;
+class S_CImageStorage;
+class S_RegionStorage;
+struct EngineScratch;
 
 struct RSSTLink {
   uint32_t heapIndex;  // 0 marks a removed link
@@ -68,7 +64,7 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
 
   // The names processFrame reports its steps by, in pipeline order. Compare
   // the text, not the pointer: each library and program may hold its own copy.
-  struct Step {
+  struct VESKAR_NO_EXPORT Step {
     static constexpr char kConversion[] = "conversion";
     static constexpr char kBlur[] = "blur";
     static constexpr char kGraph[] = "graph";
@@ -168,9 +164,6 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   int countImageBorderPixels(RSSTRegion* r);
   unsigned calcNumberOfCommonPixelsIB(RSSTRegion* a, RSSTRegion* b);
   bool bImageBorderRegions(RSSTRegion* a, RSSTRegion* b);
-  void scanSmallerContourAgainstPartner(RSSTRegion* a, RSSTRegion* b,
-                                        const std::function<bool(int, int, bool)>& visit);
-  double jaggedBorderCostOf(RSSTRegion* a, RSSTRegion* b, double& jaggedShareA, double& jaggedShareB);
 
   // Stage driver, threshold and predicates.
   void updateColorThreshold();
@@ -227,7 +220,13 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   // Calls visit(regionIndex, pixelCount) once per live region: heap slots in
   // order, each link's regionA before its regionB. The pixel count serves as
   // the visited mark during the walk (hence passed in) and is restored after.
-  void forEachLiveRegion(const std::function<void(int, uint32_t)>& visit);
+  template <class Visit>
+  void forEachLiveRegion(const Visit& visit) {
+    forEachLiveRegionCalling(
+        [](const void* v, int index, uint32_t pixelCount) { (*static_cast<const Visit*>(v))(index, pixelCount); },
+        &visit);
+  }
+  void forEachLiveRegionCalling(void (*call)(const void* visit, int, uint32_t), const void* visit);
 
   // Pair measures shared by every contour-aware cost.
   struct PairMeasures {
@@ -243,26 +242,6 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
     }
   };
   PairMeasures measurePair(RSSTRegion* a, RSSTRegion* b);
-  void measureGeometry(RSSTRegion* a, RSSTRegion* b, PairMeasures& m);
-  double colorDistanceOf(RSSTRegion* a, RSSTRegion* b);
-  // The gated cost shape: the exemption, then the stage's tests on the measures.
-  double gatedCost(RSSTRegion* a, RSSTRegion* b, const std::function<bool(const PairMeasures&)>& tests);
-  bool eitherAtLeastAsComplexAs(RSSTRegion* a, RSSTRegion* b, double gate);
-  void runStage(LinkCostFunction cost, void (M_RSST::*setLimits)() = nullptr);
-  void setVerySmallSizeLimit();
-  void setSmallSizeLimitFromCount();
-  void setSmallSizeLimitFromArea();
-  CRSSTContour& contourOf(const RSSTRegion* r) { return contours[r->contourIndex]; }
-  CLUVColorModel& modelOf(const RSSTRegion* r) { return colorModels[r->colorModelIndex]; }
-  void removeLinkFromHeap(RSSTLink* link);
-  void placeLinkInSlot(RSSTLink* link, unsigned k);
-  void moveLinkToSlot(unsigned from, unsigned to);
-  int32_t** labels() { return labelMap.getPtr2Array(); }
-  LabelView labelView();
-  bool windowInsideImage(int x, int y) const;
-  unsigned countLabelInWindow(int32_t** map, int label, int x, int y);
-  unsigned char jaggednessCode(unsigned sameLabelCount);
-  uint32_t smallestLiveCount();
 
   int16_t height = 0;
   int16_t width = 0;
@@ -304,41 +283,57 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
  private:
   friend struct StageSequence;
 
+  // Helpers of the engine's own files, defined beside their users (the inline
+  // and template ones in engine/EngineInternals.h); none is exported.
+  VESKAR_NO_EXPORT void reportStep(const char* step);
+  VESKAR_NO_EXPORT void forceSmallestAboveFloor();
+  VESKAR_NO_EXPORT void runStage(LinkCostFunction cost, void (M_RSST::*setLimits)() = nullptr);
+  template <class Tests>
+  VESKAR_NO_EXPORT double gatedCost(RSSTRegion* a, RSSTRegion* b, const Tests& tests);
+  VESKAR_NO_EXPORT void measureGeometry(RSSTRegion* a, RSSTRegion* b, PairMeasures& m);
+  VESKAR_NO_EXPORT double colorDistanceOf(RSSTRegion* a, RSSTRegion* b);
+  VESKAR_NO_EXPORT double jaggedBorderCostOf(RSSTRegion* a, RSSTRegion* b, double& jaggedShareA, double& jaggedShareB);
+  template <class Visit>
+  VESKAR_NO_EXPORT void scanSmallerContourAgainstPartner(RSSTRegion* a, RSSTRegion* b, const Visit& visit);
+  VESKAR_NO_EXPORT bool eitherAtLeastAsComplexAs(RSSTRegion* a, RSSTRegion* b, double gate);
+  VESKAR_NO_EXPORT void setVerySmallSizeLimit();
+  VESKAR_NO_EXPORT void setSmallSizeLimitFromCount();
+  VESKAR_NO_EXPORT void setSmallSizeLimitFromArea();
+  VESKAR_NO_EXPORT uint32_t smallestLiveCount();
+  VESKAR_NO_EXPORT CRSSTContour& contourOf(const RSSTRegion* r);
+  VESKAR_NO_EXPORT CLUVColorModel& modelOf(const RSSTRegion* r);
+  VESKAR_NO_EXPORT void removeLinkFromHeap(RSSTLink* link);
+  VESKAR_NO_EXPORT void placeLinkInSlot(RSSTLink* link, unsigned k);
+  VESKAR_NO_EXPORT void moveLinkToSlot(unsigned from, unsigned to);
+
   // Fast and literal versions of the accelerated steps.
-  void mergeColorAndSizeSkippingZeroLinks(uint32_t limit);
-  void mergeColorAndSizeStepByStep(uint32_t limit);
-  void updateLinksByMarks(int absorbed, int survivor);
-  void updateLinksBySearch(int absorbed, int survivor);
+  VESKAR_NO_EXPORT void mergeColorAndSizeSkippingZeroLinks(uint32_t limit);
+  VESKAR_NO_EXPORT void mergeColorAndSizeStepByStep(uint32_t limit);
+  VESKAR_NO_EXPORT void updateLinksByMarks(int absorbed, int survivor);
+  VESKAR_NO_EXPORT void updateLinksBySearch(int absorbed, int survivor);
   template <class Redundant>
-  void moveAbsorbedLinks(int absorbed, int survivor, const Redundant& redundant);
-  void repriceLinksOf(int survivor);
-  bool isSmallestByCachedSize(RSSTRegion* r);
-  bool isSmallestByScan(RSSTRegion* r);
-  void codeColumnSliding(int32_t** map, int x, const std::vector<int>& rows, std::vector<unsigned char>& codes);
-  void codeColumnByWindows(int32_t** map, int x, const std::vector<int>& rows, std::vector<unsigned char>& codes);
-  void recodeReachedPixels(CRSSTContour& list, int label, int x0, int y0, int x1, int y1);
-  void recodeEveryPixel(CRSSTContour& list, int label, int x0, int y0, int x1, int y1);
+  VESKAR_NO_EXPORT void moveAbsorbedLinks(int absorbed, int survivor, const Redundant& redundant);
+  VESKAR_NO_EXPORT void repriceLinksOf(int survivor);
+  VESKAR_NO_EXPORT bool isSmallestByCachedSize(RSSTRegion* r);
+  VESKAR_NO_EXPORT bool isSmallestByScan(RSSTRegion* r);
+  VESKAR_NO_EXPORT void codeColumnSliding(int x, const int* rows, int count, unsigned char* codes);
+  VESKAR_NO_EXPORT void codeColumnByWindows(int x, const int* rows, int count, unsigned char* codes);
+  VESKAR_NO_EXPORT void recodeReachedPixels(CRSSTContour& list, int label, int x0, int y0, int x1, int y1);
+  VESKAR_NO_EXPORT void recodeEveryPixel(CRSSTContour& list, int label, int x0, int y0, int x1, int y1);
   struct Paths {
     void (M_RSST::*firstStageMerges)(uint32_t limit);
     void (M_RSST::*updateLinks)(int absorbed, int survivor);
     bool (M_RSST::*isSmallest)(RSSTRegion* r);
-    void (M_RSST::*codeColumn)(int32_t** map, int x, const std::vector<int>& rows, std::vector<unsigned char>& codes);
+    void (M_RSST::*codeColumn)(int x, const int* rows, int count, unsigned char* codes);
     void (M_RSST::*recodeContour)(CRSSTContour& list, int label, int x0, int y0, int x1, int y1);
   };
-  Paths paths_;
-  void reportStep(const char* step);
-  void forceSmallestAboveFloor() { merge_ForceSmallest(regionFloor_); }
 
+  Paths paths_;
   ProgressObserver progressObserver_ = nullptr;
   void* progressContext_ = nullptr;
   unsigned regionFloor_ = 0;             // processFrame's floor, for the last stage of the sequence
   double* slotCost_ = nullptr;           // slotCost_[k] == linkHeap[k]->cost for placed slots
   uint32_t searchMarkValue_ = 0;         // the mark of the current redundancy search
-  std::vector<int32_t> windowCounts_;    // summed-area scratch of the jaggedness recount
-  std::vector<int32_t> windowHistogram_; // sliding window counts of the contour extraction
-  std::vector<uint32_t> pendingRecount_;
-  std::unique_ptr<CRSSTContour> mergeList_;  // the contour of a merge, before it is stored
   uint64_t mergeGeneration_ = 0;         // bumps on every merge: cached minima go stale
-  uint64_t smallestGeneration_ = UINT64_MAX;
-  uint32_t smallestCount_ = 0;
+  EngineScratch* scratch_;               // work tables kept between merges and frames
 };

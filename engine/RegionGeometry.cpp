@@ -1,7 +1,7 @@
 // Read-only shape measures of regions and region pairs over their contours.
 #include <cmath>
 
-#include "engine/M_RSST.h"
+#include "engine/EngineInternals.h"
 #include "engine/LabelView.h"
 
 namespace {
@@ -48,7 +48,7 @@ void M_RSST::geometryIfMerged(RSSTRegion* a, RSSTRegion* b, double& commonContou
                               double& mergedComplexity) {
   double rest = 0;
   double facing[2] = {0, 0};
-  visitBothContours(labelView(), contourOf(a), contourOf(b), [&](int side, const CRSSTContour& k, uint32_t i, bool faces) {
+  visitBothContours(LabelView::of(labelMap, width, height), contourOf(a), contourOf(b), [&](int side, const CRSSTContour& k, uint32_t i, bool faces) {
     if (faces) facing[side] += k.pixelLength[i];
     else rest += k.pixelLength[i];
   });
@@ -87,7 +87,7 @@ void M_RSST::computeJaggOfContours(RSSTRegion* a, RSSTRegion* b, double& jaggedB
   commonPixelCount = 0;
   double jaggedFacing[2] = {0, 0};
   double jagged[2] = {0, 0};
-  visitBothContours(labelView(), *own[0], *own[1], [&](int side, const CRSSTContour& k, uint32_t i, bool faces) {
+  visitBothContours(LabelView::of(labelMap, width, height), *own[0], *own[1], [&](int side, const CRSSTContour& k, uint32_t i, bool faces) {
     const bool isJagged = k.pixelJaggedness[i] > 80;
     if (faces) {
       ++commonPixelCount;
@@ -111,7 +111,7 @@ double M_RSST::jaggedBorderCostOf(RSSTRegion* a, RSSTRegion* b, double& jaggedSh
 }
 
 double M_RSST::computeBoundaryStrength(RSSTRegion* a, RSSTRegion* b) {
-  const LabelView view = labelView();
+  const LabelView view = LabelView::of(labelMap, width, height);
   double** planeL = smoothL.getPtr2Array();
   double** planeU = smoothU.getPtr2Array();
   double** planeV = smoothV.getPtr2Array();
@@ -152,9 +152,9 @@ int M_RSST::countImageBorderPixels(RSSTRegion* r) {
 // Calls visit(x, y, facesTarget) for each stored pixel of the contour with
 // fewer pixels (a's on a tie) until visit returns false; the target is the
 // other region.
-void M_RSST::scanSmallerContourAgainstPartner(RSSTRegion* a, RSSTRegion* b,
-                                              const std::function<bool(int, int, bool)>& visit) {
-  const LabelView view = labelView();
+template <class Visit>
+void M_RSST::scanSmallerContourAgainstPartner(RSSTRegion* a, RSSTRegion* b, const Visit& visit) {
+  const LabelView view = LabelView::of(labelMap, width, height);
   const bool bFewer = contourOf(b).nPixels < contourOf(a).nPixels;
   const CRSSTContour& s = bFewer ? contourOf(b) : contourOf(a);
   const int32_t target = contourOf(bFewer ? a : b).regionIndex;

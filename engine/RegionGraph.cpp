@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "engine/M_RSST.h"
+#include "engine/EngineInternals.h"
 
 void M_RSST::rsst_initRSST() {
   rsst_initRegionsArray();
@@ -131,6 +131,5 @@ void M_RSST::rsst_freeMemory() {
   smoothL.deallocateArray();
   smoothU.deallocateArray();
   smoothV.deallocateArray();
-  std::vector<int32_t>().swap(windowCounts_);
-  std::vector<int32_t>().swap(windowHistogram_);
+  scratch_->releaseFrameTables();
 }

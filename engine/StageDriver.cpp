@@ -1,6 +1,6 @@
 // The stage driver shared by the contour-aware stages, their gated cost shape,
 // the colour threshold and the small-and-included exemption.
-#include "engine/M_RSST.h"
+#include "engine/EngineInternals.h"
 
 void M_RSST::runStage(LinkCostFunction cost, void (M_RSST::*setLimits)()) {
   linkCost = cost;
@@ -9,13 +9,6 @@ void M_RSST::runStage(LinkCostFunction cost, void (M_RSST::*setLimits)()) {
   rsst_recalculateCosts();
   while (regionCount > wantedRegions && heapSize > 0 && linkHeap[1]->cost < kBlockingCost)
     rsst_merge2Regions();
-}
-
-double M_RSST::gatedCost(RSSTRegion* a, RSSTRegion* b, const std::function<bool(const PairMeasures&)>& tests) {
-  const PairMeasures m = measurePair(a, b);
-  // A small region enclosed by one neighbour merges whatever the tests say.
-  if (bIsSmallAndIncluded(a, b, 0.0) || tests(m)) return m.combinedCost();
-  return kBlockingCost;
 }
 
 double M_RSST::colorDistanceOf(RSSTRegion* a, RSSTRegion* b) {

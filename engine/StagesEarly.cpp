@@ -1,6 +1,6 @@
 // The colour-and-contour stage and the early clean-up stages: weak borders,
 // very small, shape reduction, very similar colour, small and jagged-border pairs.
-#include "engine/M_RSST.h"
+#include "engine/EngineInternals.h"
 #include "engine/StageSequence.h"
 
 void M_RSST::merge_ColorAndContour() { runStage(&M_RSST::linkCost_ColorContour); }

@@ -1,5 +1,5 @@
 // Late simplification stages and the force stage that reaches a requested count.
-#include "engine/M_RSST.h"
+#include "engine/EngineInternals.h"
 #include "engine/StageSequence.h"
 
 void M_RSST::merge_RemoveComplex() { runStage(&M_RSST::linkCost_RemoveComplex); }
@@ -75,6 +75,9 @@ double M_RSST::linkCost_MediumAndSimpler(RSSTRegion* a, RSSTRegion* b) {
   return gatedCost(a, b, [](const PairMeasures& m) { return m.within(kLimits.color, kLimits.shape, kLimits.border); });
 }
 
+// The stage table's entry for the last stage: the floor is processFrame's.
+void M_RSST::forceSmallestAboveFloor() { merge_ForceSmallest(regionFloor_); }
+
 // Eligibility depends on which region is the smallest right now, so every
 // merge is followed by a full recalculation.
 void M_RSST::merge_ForceSmallest(unsigned regionFloor) {
@@ -96,14 +99,15 @@ double M_RSST::linkCost_ForceSmallest(RSSTRegion* a, RSSTRegion* b) {
 // Pixel counts change only in merges, so the smallest live count holds
 // until the next one.
 uint32_t M_RSST::smallestLiveCount() {
-  if (smallestGeneration_ != mergeGeneration_) {
-    smallestCount_ = UINT32_MAX;
+  uint32_t& smallestCount = scratch_->smallestCount;
+  if (scratch_->smallestGeneration != mergeGeneration_) {
+    smallestCount = UINT32_MAX;
     for (uint32_t k = 1; k <= heapSize; ++k)
       for (int index : {linkHeap[k]->regionA, linkHeap[k]->regionB})
-        if (regions[index].pixelCount < smallestCount_) smallestCount_ = regions[index].pixelCount;
-    smallestGeneration_ = mergeGeneration_;
+        if (regions[index].pixelCount < smallestCount) smallestCount = regions[index].pixelCount;
+    scratch_->smallestGeneration = mergeGeneration_;
   }
-  return smallestCount_;
+  return smallestCount;
 }
 
 // Among regions of equal size the first met in the heap scan wins; the scan

@@ -4,6 +4,10 @@
 #include <utility>
 
 #include "engine/M_RSST.h"
+#include "engine/descriptors/CLUVColorModel.h"
+#include "engine/descriptors/CRSSTContour.h"
+#include "storage/S_CImageStorage.h"
+#include "storage/S_RegionStorage.h"
 
 class EngineProbe : public M_RSST {
  public:
@@ -57,7 +61,6 @@ class EngineProbe : public M_RSST {
   using M_RSST::bIsSmallAndIncluded;
   using M_RSST::bIsSmallest;
   using M_RSST::measurePair;
-  using M_RSST::runStage;
   using M_RSST::writeOutput;
   using M_RSST::extractLinkNumbers;
   using M_RSST::forEachLiveRegion;

@@ -1,0 +1,41 @@
+// What the engine's own files share beyond its public header: the descriptor
+// and storage types, descriptor access, the gated cost shape and the work tables.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "engine/M_RSST.h"
+#include "engine/descriptors/CLUVColorModel.h"
+#include "engine/descriptors/CRSSTContour.h"
+#include "storage/S_CImageStorage.h"
+#include "storage/S_RegionStorage.h"
+
+// Tables kept between merges and frames so that the hot steps allocate nothing.
+struct EngineScratch {
+  std::vector<int32_t> windowCounts;     // summed-area table of the jaggedness recount
+  std::vector<int32_t> windowHistogram;  // sliding window counts of the contour extraction
+  std::vector<uint32_t> pendingRecount;
+  std::unique_ptr<CRSSTContour> mergeList;  // the contour of a merge, before it is stored
+  uint64_t smallestGeneration = UINT64_MAX;  // the merge generation smallestCount was taken at
+  uint32_t smallestCount = 0;
+
+  // The tables sized to a frame's image; the next frame grows them afresh.
+  void releaseFrameTables() {
+    std::vector<int32_t>().swap(windowCounts);
+    std::vector<int32_t>().swap(windowHistogram);
+  }
+};
+
+inline CRSSTContour& M_RSST::contourOf(const RSSTRegion* r) { return contours[r->contourIndex]; }
+
+inline CLUVColorModel& M_RSST::modelOf(const RSSTRegion* r) { return colorModels[r->colorModelIndex]; }
+
+// A small region enclosed by one neighbour merges whatever the tests say.
+template <class Tests>
+double M_RSST::gatedCost(RSSTRegion* a, RSSTRegion* b, const Tests& tests) {
+  const PairMeasures m = measurePair(a, b);
+  if (bIsSmallAndIncluded(a, b, 0.0) || tests(m)) return m.combinedCost();
+  return kBlockingCost;
+}
