@@ -181,19 +181,25 @@ py::array_t<int32_t> grid(long height, long width, const py::object& cellObject)
 
 // Decoded by Dornick's loader and rounded as Dornick rounds, so segmenting the
 // result gives Dornick's map for the same file.
-py::array_t<uint8_t> readImage(const std::string& path) {
+py::array_t<uint8_t> readImage(const std::string& path, double maxMegapixels, bool acceptDamaged) {
+  if (!(maxMegapixels >= 0.0)) throw py::value_error("max_megapixels must be 0 or more");
+  LoadLimits limits;
+  limits.maxMegapixels = maxMegapixels;
+  limits.acceptDamaged = acceptDamaged;
   std::unique_ptr<ImageFile> file;
   RgbPlanes planes;
   std::string problem;
+  std::vector<std::string> notes;
   long width = 0, height = 0;
   {
     py::gil_scoped_release unlocked;
     veskar::FailureCatcher catcher;
     try {
-      file = std::make_unique<ImageFile>(path.c_str());
+      file = std::make_unique<ImageFile>(path.c_str(), limits);
       if (!file->isLoaded()) {
-        problem = "could not load " + path;
+        problem = "could not load " + path + ": " + file->getFailure();
       } else {
+        notes = file->getNotes();
         width = file->getWidth();
         height = file->getHeight();
         if (width > kMaxImageSide || height > kMaxImageSide)
@@ -206,6 +212,7 @@ py::array_t<uint8_t> readImage(const std::string& path) {
     }
   }
   if (!problem.empty()) throw std::runtime_error(problem);
+  forwardWarnings(notes);
   py::array_t<uint8_t> image({height, width, 3L});
   uint8_t* out = image.mutable_data();
   {
@@ -266,6 +273,7 @@ PYBIND11_MODULE(_core, module) {
   module.def("segment", &segment, py::arg("image"), py::arg("regions") = py::none(), py::arg("margin") = 0,
              py::arg("return_colors") = false);
   module.def("grid", &grid, py::arg("height"), py::arg("width"), py::arg("cell"));
-  module.def("read_image", &readImage, py::arg("path"));
+  module.def("read_image", &readImage, py::arg("path"), py::arg("max_megapixels") = 0.0,
+             py::arg("accept_damaged") = false);
   module.def("write_labels", &writeLabels, py::arg("path"), py::arg("labels"));
 }

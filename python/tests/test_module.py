@@ -126,7 +126,7 @@ def test_library_failures_raise_runtime_error_and_the_module_keeps_working(tmp_p
     corrupt.write_bytes((DATA_DIR / "rocket_96x64.png").read_bytes()[:300])
     with pytest.raises(RuntimeError):
         veskar.read_image(corrupt)
-    with pytest.raises(RuntimeError, match="^could not load "):
+    with pytest.raises(RuntimeError, match="^could not load .*missing.png: .*No such file"):
         veskar.read_image(tmp_path / "missing.png")
     labels = np.zeros((6, 8), np.int32)
     with pytest.raises(RuntimeError, match="^failure in opening file .*nothere/x.pgm$"):
@@ -135,6 +135,26 @@ def test_library_failures_raise_runtime_error_and_the_module_keeps_working(tmp_p
         veskar.write_labels("/dev/full", np.zeros((300, 300), np.int32))
     veskar.write_labels(tmp_path / "x.pgm", labels)
     assert parse_label_map((tmp_path / "x.pgm").read_bytes()).shape == (6, 8)
+
+
+def test_the_loaders_limits_and_damage_rules_apply(tmp_path):
+    import cv2
+    photo = veskar.read_image(DATA_DIR / "golden" / "rocket_240x161.ppm")
+    encoded = cv2.imencode(".jpg", photo[:, :, ::-1])[1].tobytes()
+    damaged = tmp_path / "damaged.jpg"
+    damaged.write_bytes(encoded[: len(encoded) * 6 // 10])
+    with pytest.raises(RuntimeError, match="damaged"):
+        veskar.read_image(damaged)
+    with pytest.warns(RuntimeWarning, match="damaged"):
+        partial = veskar.read_image(damaged, accept_damaged=True)
+    assert partial.shape == photo.shape
+    # The decoded top of the picture is the photo's, give or take JPEG's losses.
+    assert np.abs(partial[:40].astype(int) - photo[:40]).mean() < 8
+    whole = tmp_path / "whole.jpg"
+    whole.write_bytes(encoded)
+    with pytest.raises(RuntimeError, match="megapixels"):
+        veskar.read_image(whole, max_megapixels=0.03)
+    assert veskar.read_image(whole, max_megapixels=0.04).shape == photo.shape
 
 
 def test_write_labels_refuses_what_a_label_map_cannot_hold(tmp_path):

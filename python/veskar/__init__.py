@@ -105,13 +105,21 @@ def grid(shape, cell):
     return _core.grid(int(shape[0]), int(shape[1]), cell)
 
 
-def read_image(path):
+def read_image(path, *, max_megapixels=0, accept_damaged=False):
     """Decode an image file with the program's own loader.
 
     Parameters
     ----------
     path : str or os.PathLike
-        Image file in any format the program reads.
+        Image file in any format the program reads (PNG, JPEG, GIF, TIFF, BMP,
+        the netpbm family and WEBP, told by content; the first frame of an
+        animation).
+    max_megapixels : float, optional
+        Refuse images larger than this; 0 allows as many as the machine's
+        memory can segment.
+    accept_damaged : bool, optional
+        Decode what can be decoded of a damaged image (with a warning) instead
+        of refusing it.
 
     Returns
     -------
@@ -123,10 +131,17 @@ def read_image(path):
     Raises
     ------
     RuntimeError
-        When the file cannot be read or decoded, or is larger than 32767 pixels
-        on a side.
+        When the file cannot be read or decoded, is damaged, too large for the
+        limits, or larger than 32767 pixels on a side; the text gives the
+        loader's reason.
+
+    Warns
+    -----
+    RuntimeWarning
+        What the program would tell about the file: further frames ignored,
+        transparency dropped, damage accepted.
     """
-    return _core.read_image(os.fspath(path))
+    return _core.read_image(os.fspath(path), float(max_megapixels), bool(accept_damaged))
 
 
 def write_labels(path, labels):
