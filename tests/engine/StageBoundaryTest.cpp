@@ -247,8 +247,8 @@ bool setColourDistance(BoundaryProbe& probe, double target) {
   return false;
 }
 
-// The two sides of the limit: the last value that passes and the first that
-// blocks, in the order the search meets them.
+// The two sides of the limit: the value nearest to it that passes and the
+// nearest that blocks, as far as the pair's inputs can move the measure.
 struct Sides {
   double passing, blocking;
 };
@@ -258,11 +258,12 @@ Sides probeEdge(BoundaryProbe& probe, const Edge& e, bool& ok) {
   if (e.measure == Measure::Colour) {
     probe.build(Spec{});
     ok = setColourDistance(probe, e.limit);
+    const double passing = valueOf(probe, e.measure);
     const bool passes = probe.priced(e.cost);
     ok = ok && setColourDistance(probe, beyond);
     EXPECT_TRUE(passes) << e.stage << ": colour distance equal to " << e.limit << " is blocked";
     EXPECT_TRUE(probe.blocked(e.cost)) << e.stage << ": colour distance just above " << e.limit << " is priced";
-    return {e.limit, valueOf(probe, e.measure)};
+    return {passing, valueOf(probe, e.measure)};
   }
   const auto build = [&](double p) { probe.build(specFor(e, p)); };
   const auto isBeyond = [&](double p) {
