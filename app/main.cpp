@@ -25,6 +25,9 @@ namespace {
 
 // Every storage holds 16-bit sizes.
 constexpr int kMaxImageSide = 32767;
+// Colour planes, their bytes, a label picture and one encoded copy, per pixel
+// (about 15 bytes measured at 4 megapixels; twice that for safety).
+constexpr double kColorOutputBytesPerPixel = 32.0;
 
 unsigned char toByte(float planeValue) {
   return T_ColorConverter::round_double2uchar(static_cast<double>(planeValue) * 255.0);
@@ -115,7 +118,11 @@ int main(int argc, char** argv) {
   for (const std::string& path : options.outputPaths()) checkOutputCreatable(path);
 
   LoadLimits limits;
-  if (options.mode == Mode::GridLayout) limits.bytesPerPixel = kGridBytesPerPixel;
+  if (options.mode == Mode::GridLayout) {
+    limits.bytesPerPixel = kGridBytesPerPixel;
+    // The grid mode reads the colours only for the pictures and the table.
+    if (options.needsColors()) limits.bytesPerPixel += kColorOutputBytesPerPixel;
+  }
   const ImageFile file(options.inputPath.c_str(), limits);
   if (!file.isLoaded()) {
     std::fprintf(stderr, " could not load %s\n", options.inputPath.c_str());
