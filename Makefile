@@ -12,7 +12,7 @@ SANITIZER_ENV := ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
                  LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan-suppressions.txt:print_suppressions=0 \
                  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
-.PHONY: all deps build demo test test-plain test-sanitize clean
+.PHONY: all deps build demo test test-plain test-sanitize fuzz-smoke clean
 
 all: build
 
@@ -32,6 +32,7 @@ demo: build
 # One suite after the other, even under make -j.
 test: test-plain
 	$(MAKE) --no-print-directory test-sanitize
+	$(MAKE) --no-print-directory fuzz-smoke
 
 test-plain: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS)
@@ -42,5 +43,9 @@ test-sanitize: deps
 	cmake --build $(SANITIZE_DIR) -j$(JOBS)
 	cd $(SANITIZE_DIR) && $(SANITIZER_ENV) ctest --output-on-failure -j$(JOBS)
 
+# Each fuzz target for a few seconds (clang build in build-fuzz/).
+fuzz-smoke: deps
+	bash scripts/fuzz.sh smoke 8
+
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) build-fuzz

@@ -25,9 +25,10 @@ void readContentLine(std::FILE* file, char* line) {
   } while (line[0] == '#');
 }
 
-void skipSample(std::FILE* file, bool wide) {
-  std::fgetc(file);
-  if (wide) std::fgetc(file);
+// False at the end of the file.
+bool skipSample(std::FILE* file, bool wide) {
+  if (std::fgetc(file) == EOF) return false;
+  return !wide || std::fgetc(file) != EOF;
 }
 
 }  // namespace
@@ -84,8 +85,11 @@ void readBackLabelMap(const char* path, bool wide) {
   std::sscanf(line, "%d %d", &width, &height);
   readContentLine(file, line);
   std::sscanf(line, "%d", &maxValue);
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) skipSample(file, wide);
+  // The declared size is not trusted: a header claiming billions of samples
+  // ends with the file, not after billions of reads past its end.
+  bool more = true;
+  for (int y = 0; more && y < height; ++y)
+    for (int x = 0; more && x < width; ++x) more = skipSample(file, wide);
   std::fclose(file);
 }
 
