@@ -27,6 +27,15 @@ bool storePath(std::string& field, const char* value) {
   return !field.empty();
 }
 
+// A positive number, fractions allowed ("0.5"), nothing after it.
+bool storeMegapixels(double& field, const char* value) {
+  char* end = nullptr;
+  const double number = std::strtod(value, &end);
+  if (end == value || *end != '\0' || !(number > 0.0) || number > 1e9) return false;
+  field = number;
+  return true;
+}
+
 const OptionRow kOptions[] = {
     {"--preview", nullptr, "FILE",
      "each region in its mean input colour, borders one pixel wide; format by extension",
@@ -39,6 +48,12 @@ const OptionRow kOptions[] = {
     {"--regions", nullptr, "FILE",
      "one row per region (label, pixels, box, centroid, colours); CSV, or JSON for .json",
      [](Options& o, const char* v) { return storePath(o.regionsPath, v); }},
+    {"--max-megapixels", nullptr, "N",
+     "refuse images above N megapixels (default: what this machine's memory holds)",
+     [](Options& o, const char* v) { return storeMegapixels(o.maxMegapixels, v); }},
+    {"--accept-damaged", nullptr, nullptr,
+     "segment a truncated or corrupt image as far as it decodes, with a warning",
+     [](Options& o, const char*) { o.acceptDamaged = true; return true; }},
     {"--help", "-h", nullptr, "print this text and exit",
      [](Options& o, const char*) { o.request = Request::Help; return true; }},
     {"--version", nullptr, nullptr, "print the program, library and ImageMagick versions and exit",

@@ -21,6 +21,8 @@ struct Options {
   std::string outlinePath;
   std::string labelsPngPath;
   std::string regionsPath;
+  double maxMegapixels = 0.0;  // 0: no limit but the machine's memory
+  bool acceptDamaged = false;
 
   // The label map first, then every file an option asks for.
   std::vector<std::string> outputPaths() const;

@@ -118,6 +118,8 @@ int main(int argc, char** argv) {
   for (const std::string& path : options.outputPaths()) checkOutputCreatable(path);
 
   LoadLimits limits;
+  limits.maxMegapixels = options.maxMegapixels;
+  limits.acceptDamaged = options.acceptDamaged;
   if (options.mode == Mode::GridLayout) {
     limits.bytesPerPixel = kGridBytesPerPixel;
     // The grid mode reads the colours only for the pictures and the table.

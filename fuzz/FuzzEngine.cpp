@@ -17,7 +17,7 @@
 namespace {
 
 constexpr int kHeaderBytes = 6;
-constexpr int kMaxSide = 20;
+constexpr int kMaxSide = 12;
 
 [[noreturn]] void broken(const char* what) {
   std::fprintf(stderr, "engine invariant broken: %s\n", what);

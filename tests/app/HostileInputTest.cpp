@@ -167,6 +167,19 @@ TEST_F(HostileInputTest, ImageLargerThanTheMachineHoldsIsRefusedBeforeDecoding) 
   EXPECT_LT(peakKilobytesOf({"AS", path("bomb.png"), path("out.pgm")}), 150 * 1024);
 }
 
+// The user's limit is applied the same way, and names the need against it.
+TEST_F(HostileInputTest, MaxMegapixelsLowersTheLimit) {
+  put("bomb.png", declaredPng(4000, 4000));
+  expectRefused(path("bomb.png"), "4000 x 4000 pixels (16.0 megapixels) need about 5.4 GB of memory; the limit is "
+                                  "1.0 megapixels (--max-megapixels)", {"--max-megapixels", "1"});
+  EXPECT_LT(peakKilobytesOf({"AS", path("bomb.png"), path("out.pgm"), "--max-megapixels", "1"}), 150 * 1024);
+  const std::string photo = dataFile("rocket_96x64.png");  // 6144 pixels
+  expectRefused(photo, "the limit is 0.0 megapixels", {"--max-megapixels", "0.006"});
+  EXPECT_EQ(run({"AS", photo, path("out.pgm"), "--max-megapixels=0.0062"}).status, 0);
+  for (const std::string bad : {"0", "-1", "abc", "1x", ""})
+    EXPECT_EQ(run({"AS", photo, path("out.pgm"), "--max-megapixels", bad}).status, 2) << bad;
+}
+
 // Truncated downloads and corrupted bytes: the decoder's complaint refuses the image.
 TEST_F(HostileInputTest, DamagedJpegsAreRefusedWithTheDecodersReason) {
   convert("'" + dataFile("rocket_96x64.png") + "' -resize 400% -quality 90 whole.jpg");
@@ -187,6 +200,16 @@ TEST_F(HostileInputTest, DamagedJpegsAreRefusedWithTheDecodersReason) {
   const ProcessResult intact = run({"AS", path("whole.jpg"), path("out.pgm"), "10"});
   EXPECT_EQ(intact.status, 0);
   EXPECT_EQ(intact.err, "");
+  std::filesystem::remove(path("out.pgm"));
+
+  // On request the decodable part is segmented, and the damage is still said.
+  for (const std::string name : {"cut50.jpg", "noisy.jpg"}) {
+    const ProcessResult accepted = run({"AS", path(name), path("out.pgm"), "10", "--accept-damaged"});
+    EXPECT_EQ(accepted.status, 0) << name << accepted.err;
+    EXPECT_EQ(accepted.err.rfind("\nWARNING: Dornick -> The image is damaged (", 0), 0u) << accepted.err;
+    EXPECT_NE(accepted.err.find("); using what could be decoded.\n"), std::string::npos) << accepted.err;
+    EXPECT_EQ(parseLabelMap(readFile(path("out.pgm"))).width, 384) << name;
+  }
 }
 
 // Every listed format is read, told by content whatever the extension says.
