@@ -1,6 +1,6 @@
 // The first stage: merging by mean colour and size down to a few hundred regions.
-#include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "engine/M_RSST.h"
 #include "engine/ScratchTable.h"
@@ -67,7 +67,9 @@ void M_RSST::mergeColorAndSizeStepByStep(uint32_t limit) {
 // have been priced at its stored +0 and left in place by the heap, since a
 // cost equal to the stored one never moves. A link that leaves the zero state
 // through one end may be missing from the other end's sub-list: that end is
-// marked stale and walks its whole list the next time it survives.
+// marked stale and walks its whole list the next time it survives. The
+// sub-list is only built by a survivor whose means stayed put (on photos
+// nearly every merge moves the means, and such a merge prices every link).
 //
 // The redundancy search becomes a neighbour test: a node of a removed link
 // always has a dead region at its far end, so "N is on A's list" is "a live
@@ -83,23 +85,10 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
   auto linkIndex = [&](const RSSTLink* link) { return static_cast<std::size_t>(link - records); };
   auto nodeIndex = [&](const Node* node) { return static_cast<uint32_t>(node - linkNodes); };
 
-  for (uint32_t k = 1; k <= heapSize; ++k) {
-    const RSSTLink* link = linkHeap[k];
-    double distance = 0;
-    colorAndSizeCost(&regions[link->regionA], &regions[link->regionB], distance);
-    const bool zero = distance == 0 && link->cost == 0 && !std::signbit(link->cost);
-    state[linkIndex(link)] = zero ? kZero : kActive;
-  }
-  for (long long r = 0; r < regionTotal; ++r) {
-    uint32_t* tail = &changeable[r];
-    for (const Node* node = regions[r].linkList; node != nullptr; node = node->next) {
-      if (node->link->heapIndex == 0 || state[linkIndex(node->link)] != kActive) continue;
-      *tail = nodeIndex(node);
-      tail = &nextChangeable[nodeIndex(node)];
-    }
-    *tail = kEnd;
-    stale[r] = 0;
-  }
+  // Nothing is known yet: every link gets priced once and every region walks
+  // its whole list the first time it survives with unchanged means.
+  std::memset(state.get(), kPending, static_cast<std::size_t>(linkTotal + 1));
+  std::memset(stale.get(), 1, static_cast<std::size_t>(regionTotal));
 
   while (regionCount > limit) {
     const RSSTLink* top = linkHeap[1];
@@ -107,28 +96,35 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
     const int b = top->regionB;
     Region& survivor = regions[a];
     Region& absorbed = regions[b];
-    const Region before = survivor;
+    const double before[3] = {survivor.meanL, survivor.meanU, survivor.meanV};
     rsst_updateRegion(&absorbed, &survivor);
-    const bool meansChanged = !sameMeans(before, survivor);
+    const bool meansChanged =
+        !(before[0] == survivor.meanL && before[1] == survivor.meanU && before[2] == survivor.meanV);
+    // Whose changeable list this merge keeps: none when the means changed
+    // (every link is priced anyway; the list is rebuilt once they settle).
+    const bool walkWhole = meansChanged || stale[a] != 0;
     const bool absorbedKeepsZeros = sameMeans(absorbed, survivor);
 
-    // Neighbour test: walk the survivor's and N's lists side by side (both
-    // hold every live link of their region); once the absorbed list proves
-    // long, mark the survivor's neighbours once instead.
+    // Neighbour test. A short survivor list is marked once; a long one (the
+    // big region of a flat area) is never walked whole: each N is looked for
+    // by walking the survivor's and N's lists side by side, since both hold
+    // every live link of their region.
     Node* const survivorHead = survivor.linkList;
-    int lockstepTests = 0;
-    bool marked = false;
+    if (++searchMarkValue_ == 0) {
+      for (long long p = 0; p < regionTotal; ++p) regions[p].searchMark = 0;
+      searchMarkValue_ = 1;
+    }
+    bool marked = true;
+    int walked = 0;
+    for (const Node* node = survivorHead; node != nullptr; node = node->next) {
+      if (++walked > 32) {
+        marked = false;
+        break;
+      }
+      regions[farEnd(node->link, a)].searchMark = searchMarkValue_;
+    }
     auto isNeighbour = [&](int n) {
       if (n == a) return true;
-      if (!marked && ++lockstepTests > 8) {
-        if (++searchMarkValue_ == 0) {
-          for (long long p = 0; p < regionTotal; ++p) regions[p].searchMark = 0;
-          searchMarkValue_ = 1;
-        }
-        for (const Node* node = survivorHead; node != nullptr; node = node->next)
-          regions[farEnd(node->link, a)].searchMark = searchMarkValue_;
-        marked = true;
-      }
       if (marked) return regions[n].searchMark == searchMarkValue_;
       const Node* p = survivorHead;
       const Node* q = regions[n].linkList;
@@ -152,6 +148,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
       if (link->regionB == b) link->regionB = a;
       else link->regionA = a;
       rsst_insertElementRLL(node, &survivor.linkList);
+      if (walkWhole) continue;
       uint8_t& s = state[linkIndex(link)];
       if (s == kZero && !absorbedKeepsZeros) s = kPending;
       if (s != kZero) {
@@ -173,23 +170,24 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
       return !zero;
     };
 
-    if (meansChanged || stale[a] != 0) {
+    if (walkWhole) {
       Node** slot = &survivor.linkList;
       uint32_t* tail = &changeable[a];
+      const bool build = !meansChanged;
       while (*slot != nullptr) {
         Node* node = *slot;
         if (node->link->heapIndex == 0) {
           *slot = node->next;
           continue;
         }
-        if (reprice(node->link, state[linkIndex(node->link)])) {
+        if (reprice(node->link, state[linkIndex(node->link)]) && build) {
           *tail = nodeIndex(node);
           tail = &nextChangeable[nodeIndex(node)];
         }
         slot = &node->next;
       }
       *tail = kEnd;
-      stale[a] = 0;
+      stale[a] = build ? 0 : 1;
     } else {
       changeable[a] = changeableHead;
       uint32_t* prev = &changeable[a];
