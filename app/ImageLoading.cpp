@@ -94,6 +94,20 @@ struct DecoderReport {
   ExceptionInfo* exception;
 };
 
+// The PNG decoder takes the memory a chunk declares before reading it, so a
+// few bytes could claim gigabytes: a chunk must fit in what the file holds.
+bool pngChunksFitInFile(const unsigned char* bytes, size_t size) {
+  size_t at = 8;
+  while (size - at >= 12) {
+    const size_t length = (size_t{bytes[at]} << 24) | (size_t{bytes[at + 1]} << 16) |
+                          (size_t{bytes[at + 2]} << 8) | size_t{bytes[at + 3]};
+    if (length > size - at - 12) return false;
+    if (std::memcmp(bytes + at + 4, "IEND", 4) == 0) break;
+    at += 12 + length;
+  }
+  return true;
+}
+
 void limitDecoder(double maxPixels) {
   SetMagickResourceLimit(WidthResource, kMaxImageSide);
   SetMagickResourceLimit(HeightResource, kMaxImageSide);
@@ -204,6 +218,10 @@ void ImageFile::decode(const unsigned char* bytes, size_t size) {
   const std::string format = sniffImageFormat(bytes, size);
   if (format.empty()) {
     refuse("The file is not a PNG, JPEG, GIF, TIFF, BMP, PNM (PBM, PGM, PPM, PAM) or WebP image");
+    return;
+  }
+  if (format == "PNG" && !pngChunksFitInFile(bytes, size)) {
+    refuse("The image is damaged: a PNG chunk declares more bytes than the file holds");
     return;
   }
   limitDecoder(maxPixels);

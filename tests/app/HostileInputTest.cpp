@@ -167,6 +167,17 @@ TEST_F(HostileInputTest, ImageLargerThanTheMachineHoldsIsRefusedBeforeDecoding) 
   EXPECT_LT(peakKilobytesOf({"AS", path("bomb.png"), path("out.pgm")}), 150 * 1024);
 }
 
+// Regression: a text chunk declaring 1.7 GB made the PNG decoder take it all
+// before finding the file ends; found by the loader fuzz target.
+TEST_F(HostileInputTest, ChunkDeclaringGigabytesIsRefusedWithLittleMemory) {
+  std::string bytes = declaredPng(96, 64);
+  const std::string chunk = std::string("\x65\x00\x00\x00zTXt", 8) + std::string(200, 'A');
+  bytes.insert(33, chunk);  // right after IHDR
+  put("chunk.png", bytes);
+  expectRefused(path("chunk.png"), "a PNG chunk declares more bytes than the file holds");
+  EXPECT_LT(peakKilobytesOf({"AS", path("chunk.png"), path("out.pgm")}), 150 * 1024);
+}
+
 // The user's limit is applied the same way, and names the need against it.
 TEST_F(HostileInputTest, MaxMegapixelsLowersTheLimit) {
   put("bomb.png", declaredPng(4000, 4000));
