@@ -24,7 +24,7 @@ trap 'rm -rf "$work"' EXIT
 in="$work/in"; mkdir -p "$in"
 
 # Synthetic inputs: the kinds that make a region merger slow or hit ties.
-synth() {  # name size spec...
+synth() {  # name size drawing...
   local name=$1 size=$2; shift 2
   convert -size "$size" "$@" -depth 8 "ppm:$in/$name.ppm"
 }

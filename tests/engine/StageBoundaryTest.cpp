@@ -33,7 +33,7 @@ struct Side {
 
 // A: 16 pels, complexity 16; B: 48 pels, complexity 64/sqrt(48) = 9.2. Every
 // gate of the stages holds and every measure sits well inside every limit.
-struct Spec {
+struct PairShape {
   Side a{16};
   Side b{48};
 };
@@ -53,21 +53,6 @@ std::vector<float> piecesOf(double value) {
 class BoundaryProbe : public PairProbe {
  public:
   using Cost = double (M_RSST::*)(RSSTRegion*, RSSTRegion*);
-  using M_RSST::linkCost_ColorContour;
-  using M_RSST::linkCost_WeakBorders;
-  using M_RSST::linkCost_VerySmall;
-  using M_RSST::linkCost_ShapeComplxReduction;
-  using M_RSST::linkCost_VerySimilarColor;
-  using M_RSST::linkCost_Small;
-  using M_RSST::linkCost_JaggedAndSimilarColor;
-  using M_RSST::linkCost_RemoveComplex;
-  using M_RSST::linkCost_RemoveVeryComplex;
-  using M_RSST::linkCost_RemoveJagged;
-  using M_RSST::linkCost_CreateSimple;
-  using M_RSST::linkCost_Background;
-  using M_RSST::linkCost_SmallWithBig;
-  using M_RSST::linkCost_MediumAndSimilarColor;
-  using M_RSST::linkCost_MediumAndSimpler;
 
   BoundaryProbe() {
     // Flat planes: every border pixel is a weak colour step.
@@ -87,7 +72,7 @@ class BoundaryProbe : public PairProbe {
 
   // A at column 4, B at column 5, rows 1..6, facing each other; the pixels
   // that do not face the other region lie apart, at columns 1 and 8.
-  void build(const Spec& spec) {
+  void build(const PairShape& shape) {
     int32_t** map = labelMap.getPtr2Array();
     for (int x = 0; x < width; ++x)
       for (int y = 0; y < height; ++y) map[x][y] = kElsewhere;
@@ -95,8 +80,8 @@ class BoundaryProbe : public PairProbe {
       paint(0, 4, y);
       paint(1, 5, y);
     }
-    placeSide(0, spec.a, 4, 1);
-    placeSide(1, spec.b, 5, 8);
+    placeSide(0, shape.a, 4, 1);
+    placeSide(1, shape.b, 5, 8);
   }
 
   // Two one-shade models lightness dL apart, both of saturation u.
@@ -179,9 +164,9 @@ void PrintTo(const Edge& e, std::ostream* os) { *os << e.stage << ", " << nameOf
 // Shares are asked for at least the limit; every other measure at most.
 bool blocksBelow(Measure m) { return m == Measure::JaggedShareA || m == Measure::JaggedShareB; }
 
-// Lengths of a pair whose measure m follows parameter p, everything else as in Spec.
-Spec specFor(const Edge& e, double p) {
-  Spec s;
+// Lengths of a pair whose measure m follows parameter p, everything else as in PairShape.
+PairShape shapeFor(const Edge& e, double p) {
+  PairShape s;
   s.b.pixels = e.pixelsOfB;
   const Measure m = e.measure;
   const double limit = e.limit;
@@ -256,7 +241,7 @@ struct Sides {
 Sides probeEdge(BoundaryProbe& probe, const Edge& e, bool& ok) {
   const double beyond = std::nextafter(e.limit, blocksBelow(e.measure) ? 0.0 : 2.0 * e.limit + 1);
   if (e.measure == Measure::Colour) {
-    probe.build(Spec{});
+    probe.build(PairShape{});
     ok = setColourDistance(probe, e.limit);
     const double passing = valueOf(probe, e.measure);
     const bool passes = probe.priced(e.cost);
@@ -265,7 +250,7 @@ Sides probeEdge(BoundaryProbe& probe, const Edge& e, bool& ok) {
     EXPECT_TRUE(probe.blocked(e.cost)) << e.stage << ": colour distance just above " << e.limit << " is priced";
     return {passing, valueOf(probe, e.measure)};
   }
-  const auto build = [&](double p) { probe.build(specFor(e, p)); };
+  const auto build = [&](double p) { probe.build(shapeFor(e, p)); };
   const auto isBeyond = [&](double p) {
     build(p);
     const double v = valueOf(probe, e.measure);
@@ -295,7 +280,7 @@ class StageEdgeTest : public testing::TestWithParam<Edge> {};
 TEST_P(StageEdgeTest, LimitPassesAndTheNextValueBeyondBlocks) {
   const Edge& e = GetParam();
   BoundaryProbe probe;
-  probe.build(Spec{});
+  probe.build(PairShape{});
   ASSERT_TRUE(probe.priced(e.cost)) << e.stage << " blocks the base pair";
   bool ok = false;
   const Sides sides = probeEdge(probe, e, ok);
@@ -397,15 +382,15 @@ TEST_P(SizeGateTest, ExactlyTheLimitIsNotBelowIt) {
   BoundaryProbe probe;
   const uint32_t limit = probe.*g.limit;
   for (const bool sideA : {true, false}) {
-    Spec spec;
-    Side& probed = sideA ? spec.a : spec.b;
-    Side& other = sideA ? spec.b : spec.a;
+    PairShape shape;
+    Side& probed = sideA ? shape.a : shape.b;
+    Side& other = sideA ? shape.b : shape.a;
     other.pixels = g.both ? limit - 1 : limit;
     probed.pixels = limit - 1;
-    probe.build(spec);
+    probe.build(shape);
     EXPECT_TRUE(probe.priced(g.cost)) << g.stage << (sideA ? ", A" : ", B") << " one below the limit";
     probed.pixels = limit;
-    probe.build(spec);
+    probe.build(shape);
     EXPECT_TRUE(probe.blocked(g.cost)) << g.stage << (sideA ? ", A" : ", B") << " at the limit";
   }
 }
@@ -433,17 +418,17 @@ TEST(ComplexityGateEdgeTest, RemoveStagesOpenAtTheirGateAndCloseBelow) {
   for (const auto& [gate, cost] : {std::pair(10.0f, &P::linkCost_RemoveComplex), std::pair(11.0f, &P::linkCost_RemoveVeryComplex)}) {
     for (const bool sideA : {true, false}) {
       BoundaryProbe probe;
-      Spec spec;
-      spec.a.pixels = spec.b.pixels = 16;
-      spec.a.facing = spec.b.facing = 8;
-      spec.a.length = spec.b.length = 36.0f;  // complexity 9
-      Side& probed = sideA ? spec.a : spec.b;
+      PairShape shape;
+      shape.a.pixels = shape.b.pixels = 16;
+      shape.a.facing = shape.b.facing = 8;
+      shape.a.length = shape.b.length = 36.0f;  // complexity 9
+      Side& probed = sideA ? shape.a : shape.b;
       probed.length = 4 * gate;
-      probe.build(spec);
+      probe.build(shape);
       EXPECT_EQ(probe.computeShapeComplexity(sideA ? probe.a() : probe.b()), gate);
       EXPECT_TRUE(probe.priced(cost)) << gate << (sideA ? ", A" : ", B") << " exactly at the gate";
       probed.length = std::nextafter(4 * gate, 0.0f);
-      probe.build(spec);
+      probe.build(shape);
       EXPECT_TRUE(probe.blocked(cost)) << gate << (sideA ? ", A" : ", B") << " just below the gate";
     }
   }
@@ -452,16 +437,16 @@ TEST(ComplexityGateEdgeTest, RemoveStagesOpenAtTheirGateAndCloseBelow) {
 TEST(ComplexityGateEdgeTest, SmallWithBigNeedsBothAboveFive) {
   for (const bool sideA : {true, false}) {
     BoundaryProbe probe;
-    Spec spec;
-    spec.a.pixels = spec.b.pixels = 16;
-    spec.a.facing = spec.b.facing = 8;
-    spec.a.length = spec.b.length = 24.0f;  // complexity 6
-    Side& probed = sideA ? spec.a : spec.b;
+    PairShape shape;
+    shape.a.pixels = shape.b.pixels = 16;
+    shape.a.facing = shape.b.facing = 8;
+    shape.a.length = shape.b.length = 24.0f;  // complexity 6
+    Side& probed = sideA ? shape.a : shape.b;
     probed.length = std::nextafter(20.0f, 21.0f);
-    probe.build(spec);
+    probe.build(shape);
     EXPECT_TRUE(probe.priced(&P::linkCost_SmallWithBig)) << (sideA ? "A" : "B") << " just above 5";
     probed.length = 20.0f;
-    probe.build(spec);
+    probe.build(shape);
     EXPECT_EQ(probe.computeShapeComplexity(sideA ? probe.a() : probe.b()), 5.0);
     EXPECT_TRUE(probe.blocked(&P::linkCost_SmallWithBig)) << (sideA ? "A" : "B") << " exactly 5";
   }
@@ -473,12 +458,12 @@ TEST(ExemptionEdgeTest, OnePixelBelowTheInclusionSizeIsExempt) {
   BoundaryProbe probe;
   probe.includedSizeLimit = 16;
   probe.setColours(100.0, 0.0);  // fails every colour test
-  Spec spec;
-  spec.a.pixels = 15;
-  probe.build(spec);
+  PairShape shape;
+  shape.a.pixels = 15;
+  probe.build(shape);
   EXPECT_TRUE(probe.priced(&P::linkCost_ShapeComplxReduction));
-  spec.a.pixels = 16;
-  probe.build(spec);
+  shape.a.pixels = 16;
+  probe.build(shape);
   EXPECT_TRUE(probe.blocked(&P::linkCost_ShapeComplxReduction));
 }
 

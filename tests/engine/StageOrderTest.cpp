@@ -25,25 +25,8 @@ struct StepRecord {
 
 class StepLog : public EngineProbe {
  public:
-  using M_RSST::linkCost_ColorAndSize;
   using M_RSST::jointProperties_ColorMean;
   using M_RSST::jointProperties_ColortAndContour;
-  using M_RSST::linkCost_ColorContour;
-  using M_RSST::linkCost_WeakBorders;
-  using M_RSST::linkCost_VerySmall;
-  using M_RSST::linkCost_ShapeComplxReduction;
-  using M_RSST::linkCost_VerySimilarColor;
-  using M_RSST::linkCost_Small;
-  using M_RSST::linkCost_JaggedAndSimilarColor;
-  using M_RSST::linkCost_RemoveComplex;
-  using M_RSST::linkCost_RemoveVeryComplex;
-  using M_RSST::linkCost_RemoveJagged;
-  using M_RSST::linkCost_CreateSimple;
-  using M_RSST::linkCost_Background;
-  using M_RSST::linkCost_SmallWithBig;
-  using M_RSST::linkCost_MediumAndSimilarColor;
-  using M_RSST::linkCost_MediumAndSimpler;
-  using M_RSST::linkCost_ForceSmallest;
 
   std::vector<StepRecord> steps;
 

@@ -19,18 +19,9 @@ class StageProbe : public DrawnProbe {
   using M_RSST::merge_Small;
   using M_RSST::merge_SmallWithBig;
   using M_RSST::merge_ColorAndContour;
-  using M_RSST::linkCost_ColorContour;
-  using M_RSST::linkCost_Background;
-  using M_RSST::linkCost_RemoveComplex;
-  using M_RSST::linkCost_RemoveVeryComplex;
-  using M_RSST::linkCost_ForceSmallest;
 };
 
-class PairStageProbe : public PairProbe {
- public:
-  using M_RSST::linkCost_RemoveComplex;
-  using M_RSST::linkCost_RemoveVeryComplex;
-};
+class PairStageProbe : public PairProbe {};
 
 // Records the region count after every pipeline step and checks, after each
 // contour-aware step, that every live region's contour is exact: all its
