@@ -61,7 +61,7 @@ class TimedEngine : public M_RSST {
 
  protected:
   void stepDone(const char* step) override {
-    marks_.push_back({step, Clock::now(), regionCount, heapSize});
+    marks_.push_back({step, Clock::now(), regionCount, heapSize()});
   }
 
  private:

@@ -7,7 +7,8 @@
 int M_RSST::allocateLUVModels(int n) {
   if (colorModels != nullptr)
     reportFatal("M_RSST::allocateLUVMOdels(...), allocateLUVMOdels already allocated!");
-  colorModels = new (std::nothrow) CLUVColorModel[n > 0 ? n : 1];
+  frame().colorModels.reset(new (std::nothrow) CLUVColorModel[n > 0 ? n : 1]);
+  colorModels = frame().colorModels.get();
   if (colorModels == nullptr) reportFatal("M_RSST::allocateLUVMOdels(...), Memory allocation error!");
   colorModelCount = n;
   return 1;
@@ -15,7 +16,7 @@ int M_RSST::allocateLUVModels(int n) {
 
 int M_RSST::deallocateLUVModels() {
   if (colorModels == nullptr) reportFatal("M_RSST::deallocateLUVMOdels(...), Models NOT allocated!");
-  delete[] colorModels;
+  frame().colorModels.reset();
   colorModels = nullptr;
   colorModelCount = 0;
   return 1;

@@ -40,7 +40,8 @@ struct JaggednessWindow {
 
 int M_RSST::allocateContours(int n) {
   if (contours != nullptr) reportFatal("M_RSST::allocateContours(...), Countours already allocated!");
-  contours = new (std::nothrow) CRSSTContour[n > 0 ? n : 1];
+  frame().contours.reset(new (std::nothrow) CRSSTContour[n > 0 ? n : 1]);
+  contours = frame().contours.get();
   if (contours == nullptr) reportFatal("M_RSST::allocateContours(...), Memory allocation error!");
   contourCount = n;
   return 1;
@@ -48,16 +49,16 @@ int M_RSST::allocateContours(int n) {
 
 int M_RSST::deallocateContours() {
   if (contours == nullptr) reportFatal("M_RSST::deallocateContours(...), Contour NOT allocated!");
-  delete[] contours;
+  frame().contours.reset();
   contours = nullptr;
   contourCount = 0;
   return 1;
 }
 
-bool M_RSST::bIsContourPixel(int x, int y) { return LabelView::of(labelMap, width, height).isContour(x, y); }
+bool M_RSST::bIsContourPixel(int x, int y) { return LabelView::of(frame().labelMap, width, height).isContour(x, y); }
 
 bool M_RSST::bIsRContourPixel(int x, int y) {
-  const LabelView view = LabelView::of(labelMap, width, height);
+  const LabelView view = LabelView::of(frame().labelMap, width, height);
   return !view.onOuterRing(x, y) && view.differsFromA4Neighbour(x, y);
 }
 
@@ -66,11 +67,11 @@ bool M_RSST::bIsImageBorderPixel(int x, int y) {
 }
 
 bool M_RSST::bIsPixelNeigbourWith(unsigned int label, int x, int y) {
-  return LabelView::of(labelMap, width, height).touches(static_cast<int32_t>(label), x, y);
+  return LabelView::of(frame().labelMap, width, height).touches(static_cast<int32_t>(label), x, y);
 }
 
 bool M_RSST::bIsPixel8NeighbourWith(unsigned int label, int x, int y) {
-  int32_t** map = labelMap.getPtr2Array();
+  int32_t** map = frame().labelMap.getPtr2Array();
   if (x - 1 < 0 || x + 1 >= width || y - 1 < 0 || y + 1 >= height) return false;
   for (int i = x - 1; i <= x + 1; ++i)
     for (int j = y - 1; j <= y + 1; ++j)
@@ -80,7 +81,7 @@ bool M_RSST::bIsPixel8NeighbourWith(unsigned int label, int x, int y) {
 
 unsigned char M_RSST::computeJaggedness4CPixel(int x, int y) {
   const JaggednessWindow window{jaggednessRadius, width, height};
-  int32_t** map = labelMap.getPtr2Array();
+  int32_t** map = frame().labelMap.getPtr2Array();
   if (!window.inside(x, y)) return 0;
   return window.code(window.count(map, map[x][y], x, y));
 }
@@ -91,7 +92,7 @@ double M_RSST::computeCPointLength(int x, int y) {
 }
 
 void M_RSST::extractContours() {
-  int32_t** map = labelMap.getPtr2Array();
+  int32_t** map = frame().labelMap.getPtr2Array();
   int next = 0;
   forEachLiveRegion([&](int index, uint32_t) {
     if (next >= contourCount) reportFatal("M_RSST::extractContours(...) -> Number of conours Excided!");
@@ -104,7 +105,7 @@ void M_RSST::extractContours() {
     ++next;
   });
   // Column by column, top to bottom: the order every contour lists its pixels in.
-  const LabelView view = LabelView::of(labelMap, width, height);
+  const LabelView view = LabelView::of(frame().labelMap, width, height);
   std::vector<int> rows;
   std::vector<unsigned char> codes;
   for (int x = 0; x < width; ++x) {
@@ -125,7 +126,7 @@ void M_RSST::extractContours() {
 // counted over its window; codes start as 0.
 void M_RSST::codeColumnByWindows(int x, const int* rows, int count, unsigned char* codes) {
   const JaggednessWindow window{jaggednessRadius, width, height};
-  int32_t** map = labelMap.getPtr2Array();
+  int32_t** map = frame().labelMap.getPtr2Array();
   for (int i = 0; i < count; ++i)
     if (window.inside(x, rows[i])) codes[i] = window.code(window.count(map, map[x][rows[i]], x, rows[i]));
 }
@@ -140,7 +141,7 @@ void M_RSST::codeColumnSliding(int x, const int* rows, int count, unsigned char*
     codeColumnByWindows(x, rows, count, codes);
     return;
   }
-  int32_t** map = labelMap.getPtr2Array();
+  int32_t** map = frame().labelMap.getPtr2Array();
   std::vector<int32_t>& histogram = scratch_->windowHistogram;
   if (histogram.size() < static_cast<std::size_t>(contourCount)) histogram.assign(contourCount, 0);
   auto addRow = [&](int y, int delta) {
@@ -164,7 +165,7 @@ void M_RSST::codeColumnSliding(int x, const int* rows, int count, unsigned char*
 // A merge only turns from's pixels into's label, so a code can change only
 // where the window reaches a pixel of from: the others keep their codes.
 void M_RSST::updateContoursOfMergedReg(RSSTRegion* from, RSSTRegion* into) {
-  int32_t** map = labelMap.getPtr2Array();
+  int32_t** map = frame().labelMap.getPtr2Array();
   CRSSTContour& kInto = contourOf(into);
   CRSSTContour& kFrom = contourOf(from);
   const int32_t label = kInto.regionIndex;
@@ -181,7 +182,7 @@ void M_RSST::updateContoursOfMergedReg(RSSTRegion* from, RSSTRegion* into) {
   if (!scratch_->mergeList) scratch_->mergeList.reset(new CRSSTContour);
   CRSSTContour& merged = *scratch_->mergeList;
   merged.reset(width, height);
-  const LabelView view = LabelView::of(labelMap, width, height);
+  const LabelView view = LabelView::of(frame().labelMap, width, height);
   for (const CRSSTContour* k : {&kInto, &kFrom})
     for (uint32_t i = 0; i < k->nPixels; ++i)
       if (view.isContour(k->pixelX[i], k->pixelY[i]))
@@ -199,7 +200,7 @@ void M_RSST::updateContoursOfMergedReg(RSSTRegion* from, RSSTRegion* into) {
 // Recounts the code of every listed pixel (all carrying label).
 void M_RSST::recodeEveryPixel(CRSSTContour& list, int label, int, int, int, int) {
   const JaggednessWindow window{jaggednessRadius, width, height};
-  int32_t** map = labelMap.getPtr2Array();
+  int32_t** map = frame().labelMap.getPtr2Array();
   for (uint32_t i = 0; i < list.nPixels; ++i) {
     const int x = static_cast<int>(list.pixelX[i]);
     const int y = static_cast<int>(list.pixelY[i]);
@@ -212,7 +213,7 @@ void M_RSST::recodeEveryPixel(CRSSTContour& list, int label, int, int, int, int)
 // area replaces the per-pixel window scans when that is cheaper.
 void M_RSST::recodeReachedPixels(CRSSTContour& list, int label, int x0, int y0, int x1, int y1) {
   const JaggednessWindow window{jaggednessRadius, width, height};
-  int32_t** map = labelMap.getPtr2Array();
+  int32_t** map = frame().labelMap.getPtr2Array();
   const int r = jaggednessRadius;
   std::vector<uint32_t>& pending = scratch_->pendingRecount;
   pending.clear();

@@ -114,7 +114,7 @@ long forEachNumber(const char* fileName, const std::function<void(float)>& visit
 }  // namespace
 
 void M_RSST::writeContours() {
-  uint32_t** map = contourDumpMap.getPtr2Array();
+  uint32_t** map = frame().contourDumpMap.getPtr2Array();
   for (int x = 0; x < width; ++x)
     for (int y = 0; y < height; ++y) map[x][y] = 0;
   forEachLiveRegion([&](int index, uint32_t) {

@@ -6,7 +6,9 @@
 #include <memory>
 #include <vector>
 
+#include "engine/LinkHeap.h"
 #include "engine/M_RSST.h"
+#include "engine/ScratchTable.h"
 #include "engine/descriptors/CLUVColorModel.h"
 #include "engine/descriptors/CRSSTContour.h"
 #include "storage/S_CImageStorage.h"
@@ -27,6 +29,27 @@ struct EngineScratch {
     std::vector<int32_t>().swap(windowHistogram);
   }
 };
+
+// Everything one frame takes, from the planes to the colour models. The
+// engine's region, contour and model pointers are views into it; one
+// destructor releases it all when the frame ends (or the engine dies).
+struct FrameWorkspace {
+  T_Array<double> smoothL, smoothU, smoothV;
+  LinkHeap heap;
+  FrameBlock<M_RSST::RSSTRegion> regions;
+  FrameBlock<RSSTPixelList> pixelNodes;
+  T_Array<int32_t> labelMap;
+  T_Array<uint32_t> contourDumpMap;
+  std::unique_ptr<CRSSTContour[]> contours;
+  std::unique_ptr<CLUVColorModel[]> colorModels;
+};
+
+inline FrameWorkspace& M_RSST::frame() {
+  if (frame_ == nullptr) frame_ = new FrameWorkspace;
+  return *frame_;
+}
+
+inline LinkHeap& M_RSST::heap() { return frame().heap; }
 
 inline CRSSTContour& M_RSST::contourOf(const RSSTRegion* r) { return contours[r->contourIndex]; }
 

@@ -10,9 +10,9 @@ void M_RSST::convertInput2LUV(S_CImageStorage* image, unsigned margin) {
   // The graph works on 2x2-aligned areas: an odd last column or row is left out.
   if (height % 2 != 0) --height;
   if (width % 2 != 0) --width;
-  double** planeL = smoothL.allocateArray(width, height);
-  double** planeU = smoothU.allocateArray(width, height);
-  double** planeV = smoothV.allocateArray(width, height);
+  double** planeL = frame().smoothL.allocateArray(width, height);
+  double** planeU = frame().smoothU.allocateArray(width, height);
+  double** planeV = frame().smoothV.allocateArray(width, height);
   const short offset = static_cast<short>(margin);
   for (int x = 0; x < width; ++x) {
     for (int y = 0; y < height; ++y) {
@@ -45,7 +45,7 @@ void blurPass(double** plane, double** temp, const double kernel[3][3], int widt
 }  // namespace
 
 void M_RSST::gaussianBlur() {
-  double** planes[3] = {smoothL.getPtr2Array(), smoothU.getPtr2Array(), smoothV.getPtr2Array()};
+  double** planes[3] = {frame().smoothL.getPtr2Array(), frame().smoothU.getPtr2Array(), frame().smoothV.getPtr2Array()};
   T_Array<double> temps[3];
   // Products of the 1-D weights, deliberately not renormalised: a flat area
   // loses about one percent of its value per pass.

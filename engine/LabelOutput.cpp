@@ -68,6 +68,6 @@ void M_RSST::writeOutput(S_RegionStorage& result, unsigned margin) {
 }
 
 void M_RSST::extractLinkNumbers() {
-  if (heapSize == 0) return;
+  if (heap().size() == 0) return;
   forEachLiveRegion([&](int index, uint32_t) { regions[index].linkCount = static_cast<int32_t>(countLinks(regions[index].linkList)); });
 }

@@ -1,66 +1,30 @@
-// The 1-based link min-heap and the link bookkeeping of a merge.
-#include "engine/M_RSST.h"
+// The link heap's blocks and the link bookkeeping of a merge.
+#include "engine/EngineInternals.h"
 
-// The only writers of heap slots. The slot-aligned copy of the costs keeps the
-// sift comparisons off the link records; a link moved between slots takes its
-// cost along from the copy, so no link record is read during a sift.
-void M_RSST::placeLinkInSlot(RSSTLink* link, unsigned k) {
-  linkHeap[k] = link;
-  link->heapIndex = k;
-  slotCost_[k] = link->cost;
+void LinkHeap::allocate(uint32_t count) {
+  release();
+  const long long entries = static_cast<long long>(count) + 1;
+  slots_ = static_cast<Slot*>(takeEngineBlock(entries * static_cast<long long>(sizeof(Slot))));
+  links_ = static_cast<RSSTLink*>(takeEngineBlock(entries * static_cast<long long>(sizeof(RSSTLink))));
+  slots_[0] = Slot{-1.0, 0};
+  links_[0] = RSSTLink{0, -1, -1, {0, 0}};
+  capacity_ = count;
+  size_ = 0;
 }
 
-void M_RSST::moveLinkToSlot(unsigned from, unsigned to) {
-  linkHeap[to] = linkHeap[from];
-  linkHeap[to]->heapIndex = to;
-  slotCost_[to] = slotCost_[from];
-}
+uint32_t M_RSST::heapSize() { return frame_ == nullptr ? 0 : frame_->heap.size(); }
 
-// Equal costs never move up, so on a flat image the oldest link stays on top
-// and merges follow link creation order.
-unsigned M_RSST::rsst_upHeapLPA(unsigned k) {
-  RSSTLink* link = linkHeap[k];
-  const double cost = link->cost;
-  while (cost < slotCost_[k / 2]) {  // the sentinel in slot 0 stops the walk
-    moveLinkToSlot(k / 2, k);
-    k /= 2;
-  }
-  placeLinkInSlot(link, k);
-  return k;
-}
+RSSTLink& M_RSST::linkInSlot(uint32_t k) { return heap().atSlot(k); }
 
-// On equal child costs the left child is taken, and a link only moves below a
-// child that is strictly cheaper.
-unsigned M_RSST::rsst_reheapLPA(unsigned k) {
-  RSSTLink* link = linkHeap[k];
-  const double cost = link->cost;
-  if (cost < slotCost_[k / 2]) return rsst_upHeapLPA(k);
-  if (k > heapSize / 2) {
-    placeLinkInSlot(link, k);
-    return k;
-  }
-  do {
-    unsigned child = 2 * k;
-    if (child < heapSize && slotCost_[child] > slotCost_[child + 1]) ++child;
-    if (!(cost > slotCost_[child])) break;
-    moveLinkToSlot(child, k);
-    k = child;
-  } while (k <= heapSize / 2);
-  placeLinkInSlot(link, k);
-  return k;
-}
+double M_RSST::costInSlot(uint32_t k) { return heap().costInSlot(k); }
 
-void M_RSST::removeLinkFromHeap(RSSTLink* link) {
-  const uint32_t slot = link->heapIndex;
-  if (slot < heapSize) {
-    placeLinkInSlot(linkHeap[heapSize], slot);
-    --heapSize;
-    rsst_reheapLPA(slot);
-  } else {
-    --heapSize;
-  }
-  link->heapIndex = 0;
-}
+RSSTLink& M_RSST::linkRecord(uint32_t id) { return heap().link(id); }
+
+uint32_t& M_RSST::nextNode(uint32_t node) { return heap().next(node); }
+
+unsigned M_RSST::rsst_upHeapLPA(unsigned k) { return heap().upHeap(k); }
+
+unsigned M_RSST::rsst_reheapLPA(unsigned k) { return heap().reheap(k); }
 
 // Moves the absorbed region's links to the survivor. A link to a region the
 // survivor already touches is redundant and leaves the heap; the others are
@@ -76,61 +40,65 @@ void M_RSST::updateLinksByMarks(int absorbed, int survivor) {
     searchMarkValue_ = 1;
   }
   regions[survivor].searchMark = searchMarkValue_;
-  for (RSSTRegionLinkList* node = regions[survivor].linkList; node != nullptr; node = node->next) {
-    const RSSTLink* link = node->link;
-    regions[link->regionA != survivor ? link->regionA : link->regionB].searchMark = searchMarkValue_;
+  for (uint32_t node = regions[survivor].linkList; node != 0; node = heap().next(node)) {
+    const RSSTLink& link = heap().link(linkOfNode(node));
+    regions[link.regionA != survivor ? link.regionA : link.regionB].searchMark = searchMarkValue_;
   }
   moveAbsorbedLinks(absorbed, survivor, [this](int neighbour) { return regions[neighbour].searchMark == searchMarkValue_; });
   repriceLinksOf(survivor);
 }
 
 void M_RSST::updateLinksBySearch(int absorbed, int survivor) {
-  RSSTRegionLinkList* const survivorHead = regions[survivor].linkList;
+  const uint32_t survivorHead = regions[survivor].linkList;
   moveAbsorbedLinks(absorbed, survivor,
                     [&](int neighbour) { return rsst_searchRLL(survivorHead, neighbour) != 0; });
   repriceLinksOf(survivor);
 }
 
+// A node on the absorbed list stands for the link's end that is the absorbed
+// region, so the node keeps its side when it moves to the survivor.
 template <class Redundant>
 void M_RSST::moveAbsorbedLinks(int absorbed, int survivor, const Redundant& redundant) {
-  RSSTRegion& a = regions[survivor];
-  RSSTRegionLinkList* next = nullptr;
-  for (RSSTRegionLinkList* node = regions[absorbed].linkList; node != nullptr; node = next) {
-    next = node->next;
-    RSSTLink* link = node->link;
-    if (link->heapIndex == 0) continue;
-    if (redundant(link->regionA != absorbed ? link->regionA : link->regionB)) {
-      removeLinkFromHeap(link);
+  LinkHeap& links = heap();
+  uint32_t next = 0;
+  for (uint32_t node = regions[absorbed].linkList; node != 0; node = next) {
+    next = heap().next(node);
+    const uint32_t id = linkOfNode(node);
+    RSSTLink& link = links.link(id);
+    if (link.heapIndex == 0) continue;
+    if (redundant(link.regionA != absorbed ? link.regionA : link.regionB)) {
+      links.remove(id);
     } else {
-      if (link->regionB == absorbed) link->regionB = survivor;
-      else link->regionA = survivor;
-      rsst_insertElementRLL(node, &a.linkList);
+      if (link.regionB == absorbed) link.regionB = survivor;
+      else link.regionA = survivor;
+      rsst_insertElementRLL(node, &regions[survivor].linkList);
     }
   }
 }
 
 // Drops the nodes of removed links and re-prices the live ones in list order.
 void M_RSST::repriceLinksOf(int survivor) {
-  RSSTRegionLinkList** slot = &regions[survivor].linkList;
-  while (*slot != nullptr) {
-    RSSTRegionLinkList* node = *slot;
-    RSSTLink* link = node->link;
-    if (link->heapIndex == 0) {
-      *slot = node->next;
+  LinkHeap& links = heap();
+  uint32_t* slot = &regions[survivor].linkList;
+  while (*slot != 0) {
+    const uint32_t node = *slot;
+    const RSSTLink& link = links.link(linkOfNode(node));
+    if (link.heapIndex == 0) {
+      *slot = heap().next(node);
       continue;
     }
-    link->cost = (this->*linkCost)(&regions[link->regionA], &regions[link->regionB]);
-    rsst_reheapLPA(link->heapIndex);
-    slot = &node->next;
+    links.reprice(link.heapIndex, (this->*linkCost)(&regions[link.regionA], &regions[link.regionB]));
+    slot = &heap().next(node);
   }
 }
 
 // Each slot is priced before any upward move can reach it, so successive
 // upward moves rebuild a valid heap.
 void M_RSST::rsst_recalculateCosts() {
-  for (uint32_t k = 1; k <= heapSize; ++k) {
-    RSSTLink* link = linkHeap[k];
-    link->cost = (this->*linkCost)(&regions[link->regionA], &regions[link->regionB]);
-    rsst_upHeapLPA(k);
+  if (frame_ == nullptr) return;
+  LinkHeap& links = heap();
+  for (uint32_t k = 1; k <= links.size(); ++k) {
+    const RSSTLink& link = links.atSlot(k);
+    links.repriceRising(k, (this->*linkCost)(&regions[link.regionA], &regions[link.regionB]));
   }
 }

@@ -1,6 +1,8 @@
 // The engine object, its size-dependent limits and the processing pipeline.
 #include "engine/EngineInternals.h"
 
+#include <sys/mman.h>
+
 #include <cmath>
 #include <cstdlib>
 
@@ -17,8 +19,6 @@ M_RSST::M_RSST()
 
 M_RSST::~M_RSST() {
   rsst_freeMemory();
-  if (colorModels != nullptr) deallocateLUVModels();
-  if (contours != nullptr) deallocateContours();
   delete scratch_;
 }
 
@@ -79,8 +79,6 @@ void M_RSST::processFrame(S_CImageStorage& image, S_RegionStorage& result, unsig
   result.allocateStorage(image.getWidth(), image.getHeight());
   writeOutput(result, margin);
   reportStep(Step::kOutput);
-  deallocateLUVModels();
-  deallocateContours();
   rsst_freeMemory();
   if (statFile != nullptr) {
     std::fclose(statFile);
@@ -124,18 +122,29 @@ void M_RSST::setSizeDependentParameters() {
   if (jaggednessRadius < 2) jaggednessRadius = 2;
 }
 
-void* M_RSST::rsst_emalloc(long long size) {
+void* M_RSST::rsst_emalloc(long long size) { return takeEngineBlock(size); }
+
+// Blocks of a few megabytes and more start on a huge-page boundary and are
+// offered huge pages: the merges touch them in no order a cache can follow.
+void* takeEngineBlock(long long size) {
   if (size <= 0) reportFatal("M_RSST::rsst_emalloc(n) -> Wrong size: <= 0!");
-  void* block = std::malloc(static_cast<std::size_t>(size));
+  constexpr std::size_t kHugePage = std::size_t{2} << 20;
+  const bool big = static_cast<unsigned long long>(size) >= 2 * kHugePage;
+  const std::size_t alignment = big ? kHugePage : 64;  // 64: a region record fills one cache line
+  const std::size_t rounded = (static_cast<std::size_t>(size) + alignment - 1) / alignment * alignment;
+  void* block = std::aligned_alloc(alignment, rounded);
   if (block == nullptr) reportFatal("M_RSST::rsst_emalloc(n) -> memory allocation error.");
+#ifdef MADV_HUGEPAGE
+  if (big) madvise(block, rounded, MADV_HUGEPAGE);
+#endif
   return block;
 }
 
 void M_RSST::forEachLiveRegionCalling(void (*call)(const void* visit, int, uint32_t), const void* visit) {
   const long long entries = (static_cast<long long>(width) + 1) * (height + 1);
   ScratchTable<uint32_t> savedCounts(rsst_emalloc(entries * static_cast<long long>(sizeof(uint32_t))));
-  for (uint32_t k = 1; k <= heapSize; ++k) {
-    for (int index : {linkHeap[k]->regionA, linkHeap[k]->regionB}) {
+  for (uint32_t k = 1; k <= heap().size(); ++k) {
+    for (int index : {heap().atSlot(k).regionA, heap().atSlot(k).regionB}) {
       RSSTRegion& region = regions[index];
       if (region.pixelCount == 0) continue;
       savedCounts[index] = region.pixelCount;
@@ -143,8 +152,8 @@ void M_RSST::forEachLiveRegionCalling(void (*call)(const void* visit, int, uint3
       call(visit, index, savedCounts[index]);
     }
   }
-  for (uint32_t k = 1; k <= heapSize; ++k) {
-    for (int index : {linkHeap[k]->regionA, linkHeap[k]->regionB}) {
+  for (uint32_t k = 1; k <= heap().size(); ++k) {
+    for (int index : {heap().atSlot(k).regionA, heap().atSlot(k).regionB}) {
       if (regions[index].pixelCount == 0) regions[index].pixelCount = savedCounts[index];
     }
   }

@@ -13,13 +13,18 @@ class CLUVColorModel;
 class CRSSTContour;
 class S_CImageStorage;
 class S_RegionStorage;
+class LinkHeap;
 struct EngineScratch;
+struct FrameWorkspace;
 
+// A link of the region graph. Its two list nodes are implied: node 2 * id
+// sits on regionA's list and node 2 * id + 1 on regionB's, and next holds
+// the node after each (0 ends a list). Its cost lives in its heap slot.
 struct RSSTLink {
   uint32_t heapIndex;  // 0 marks a removed link
-  double cost;
   int32_t regionA;     // survives a merge of this link
   int32_t regionB;     // is absorbed by it
+  uint32_t next[2];
 };
 
 struct RSSTPixelList {
@@ -31,22 +36,22 @@ struct RSSTPixelList {
 // setting them (or assigning a PAM_RSST to it) before processFrame.
 class VESKAR_EXPORT M_RSST : public PAM_RSST {
  public:
-  struct RSSTRegionLinkList {
-    RSSTLink* link;
-    RSSTRegionLinkList* next;
-  };
-
+  // What a merge reads of both regions comes first: the hot half of a 64-byte record.
   struct RSSTRegion {
     double meanL, meanU, meanV;
     uint32_t pixelCount;
-    uint32_t searchMark;  // neighbour mark of a merge's redundancy search (fills padding)
-    RSSTRegionLinkList* linkList;
+    uint32_t linkList;    // the first node of the region's links, newest first (0: none)
     RSSTPixelList* firstPixel;
     RSSTPixelList* lastPixel;
+    uint32_t searchMark;  // neighbour mark of a merge's redundancy search
     int32_t colorModelIndex;
     int32_t contourIndex;
     int32_t linkCount;
   };
+
+  // Node ids of the link lists (see RSSTLink).
+  static uint32_t linkOfNode(uint32_t node) { return node >> 1; }
+  static uint32_t nodeOf(uint32_t link, int side) { return 2 * link + static_cast<uint32_t>(side); }
 
   using LinkCostFunction = double (M_RSST::*)(RSSTRegion*, RSSTRegion*);
   using JointPropertiesFunction = void (M_RSST::*)(RSSTRegion*, RSSTRegion*);
@@ -116,13 +121,24 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   void rsst_setLink(int a, int b);
   unsigned rsst_upHeapLPA(unsigned k);
   unsigned rsst_reheapLPA(unsigned k);
+  // The frame's memory and link heap (engine files only: their inline
+  // definitions are in the engine's own header).
+  VESKAR_NO_EXPORT FrameWorkspace& frame();
+  VESKAR_NO_EXPORT LinkHeap& heap();
+  // Views of the frame's link heap and records, by slot and by id.
+  uint32_t heapSize();
+  RSSTLink& linkInSlot(uint32_t k);
+  double costInSlot(uint32_t k);
+  RSSTLink& linkRecord(uint32_t id);
+  uint32_t& nextNode(uint32_t node);
   void rsst_updateLinks(int absorbed, int survivor);
   void rsst_recalculateCosts();
   int rsst_merge2Regions();
   void rsst_updateRegion(RSSTRegion* from, RSSTRegion* into);
-  void rsst_insertElementRLL(RSSTRegionLinkList* node, RSSTRegionLinkList** head);
-  int rsst_searchRLL(RSSTRegionLinkList* list, int regionIndex);
-  unsigned countLinks(RSSTRegionLinkList* list);
+  void rsst_insertElementRLL(uint32_t node, uint32_t* head);
+  int rsst_searchRLL(uint32_t list, int regionIndex);
+  unsigned countLinks(uint32_t list);
+  // Releases everything the frame took (see FrameWorkspace).
   void rsst_freeMemory();
   double mergingOrder(double a, double b, double c) { return 3 * a + b + c; }
 
@@ -245,19 +261,13 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
 
   int16_t height = 0;
   int16_t width = 0;
-  uint32_t heapSize = 0;
   uint32_t regionCount = 0;
-  RSSTRegion* regions = nullptr;
-  RSSTLink** linkHeap = nullptr;
+  RSSTRegion* regions = nullptr;  // views into the frame's workspace
   RSSTPixelList* pixelNodes = nullptr;
-  RSSTRegionLinkList* linkNodes = nullptr;
   LinkCostFunction linkCost;
   JointPropertiesFunction jointProperties;
   CRSSTContour* contours = nullptr;
   CLUVColorModel* colorModels = nullptr;
-  T_Array<int32_t> labelMap;
-  T_Array<uint32_t> contourDumpMap;
-  T_Array<double> smoothL, smoothU, smoothV;
   int32_t contourCount = 0;
   int32_t colorModelCount = 0;
   FILE* statFile = nullptr;
@@ -302,9 +312,6 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   VESKAR_NO_EXPORT uint32_t smallestLiveCount();
   VESKAR_NO_EXPORT CRSSTContour& contourOf(const RSSTRegion* r);
   VESKAR_NO_EXPORT CLUVColorModel& modelOf(const RSSTRegion* r);
-  VESKAR_NO_EXPORT void removeLinkFromHeap(RSSTLink* link);
-  VESKAR_NO_EXPORT void placeLinkInSlot(RSSTLink* link, unsigned k);
-  VESKAR_NO_EXPORT void moveLinkToSlot(unsigned from, unsigned to);
 
   // Fast and literal versions of the accelerated steps.
   VESKAR_NO_EXPORT void mergeColorAndSizeSkippingZeroLinks(uint32_t limit);
@@ -332,8 +339,8 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   ProgressObserver progressObserver_ = nullptr;
   void* progressContext_ = nullptr;
   unsigned regionFloor_ = 0;             // processFrame's floor, for the last stage of the sequence
-  double* slotCost_ = nullptr;           // slotCost_[k] == linkHeap[k]->cost for placed slots
   uint32_t searchMarkValue_ = 0;         // the mark of the current redundancy search
   uint64_t mergeGeneration_ = 0;         // bumps on every merge: cached minima go stale
   EngineScratch* scratch_;               // work tables kept between merges and frames
+  FrameWorkspace* frame_ = nullptr;      // what the current frame took; see rsst_freeMemory
 };

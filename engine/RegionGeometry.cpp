@@ -48,7 +48,7 @@ void M_RSST::geometryIfMerged(RSSTRegion* a, RSSTRegion* b, double& commonContou
                               double& mergedComplexity) {
   double rest = 0;
   double facing[2] = {0, 0};
-  visitBothContours(LabelView::of(labelMap, width, height), contourOf(a), contourOf(b), [&](int side, const CRSSTContour& k, uint32_t i, bool faces) {
+  visitBothContours(LabelView::of(frame().labelMap, width, height), contourOf(a), contourOf(b), [&](int side, const CRSSTContour& k, uint32_t i, bool faces) {
     if (faces) facing[side] += k.pixelLength[i];
     else rest += k.pixelLength[i];
   });
@@ -87,7 +87,7 @@ void M_RSST::computeJaggOfContours(RSSTRegion* a, RSSTRegion* b, double& jaggedB
   commonPixelCount = 0;
   double jaggedFacing[2] = {0, 0};
   double jagged[2] = {0, 0};
-  visitBothContours(LabelView::of(labelMap, width, height), *own[0], *own[1], [&](int side, const CRSSTContour& k, uint32_t i, bool faces) {
+  visitBothContours(LabelView::of(frame().labelMap, width, height), *own[0], *own[1], [&](int side, const CRSSTContour& k, uint32_t i, bool faces) {
     const bool isJagged = k.pixelJaggedness[i] > 80;
     if (faces) {
       ++commonPixelCount;
@@ -111,10 +111,10 @@ double M_RSST::jaggedBorderCostOf(RSSTRegion* a, RSSTRegion* b, double& jaggedSh
 }
 
 double M_RSST::computeBoundaryStrength(RSSTRegion* a, RSSTRegion* b) {
-  const LabelView view = LabelView::of(labelMap, width, height);
-  double** planeL = smoothL.getPtr2Array();
-  double** planeU = smoothU.getPtr2Array();
-  double** planeV = smoothV.getPtr2Array();
+  const LabelView view = LabelView::of(frame().labelMap, width, height);
+  double** planeL = frame().smoothL.getPtr2Array();
+  double** planeU = frame().smoothU.getPtr2Array();
+  double** planeV = frame().smoothV.getPtr2Array();
   const bool bShorter = contourOf(b).length < contourOf(a).length;
   const CRSSTContour& s = bShorter ? contourOf(b) : contourOf(a);
   const int32_t other = contourOf(bShorter ? a : b).regionIndex;
@@ -154,7 +154,7 @@ int M_RSST::countImageBorderPixels(RSSTRegion* r) {
 // other region.
 template <class Visit>
 void M_RSST::scanSmallerContourAgainstPartner(RSSTRegion* a, RSSTRegion* b, const Visit& visit) {
-  const LabelView view = LabelView::of(labelMap, width, height);
+  const LabelView view = LabelView::of(frame().labelMap, width, height);
   const bool bFewer = contourOf(b).nPixels < contourOf(a).nPixels;
   const CRSSTContour& s = bFewer ? contourOf(b) : contourOf(a);
   const int32_t target = contourOf(bFewer ? a : b).regionIndex;

@@ -8,18 +8,18 @@ void M_RSST::rsst_initRSST() {
   rsst_initRegionsArray();
   rsst_initLinks();
   rsst_initPL();
-  labelMap.allocateArray(width, height);
-  contourDumpMap.allocateArray(width, height);
+  frame().labelMap.allocateArray(width, height);
+  frame().contourDumpMap.allocateArray(width, height);
   ++mergeGeneration_;  // a new graph: nothing cached from an earlier frame holds
 }
 
 void M_RSST::rsst_initRegionsArray() {
   const long long count = static_cast<long long>(width) * height;
   regionCount = static_cast<uint32_t>(count);
-  regions = static_cast<RSSTRegion*>(rsst_emalloc(count * static_cast<long long>(sizeof(RSSTRegion))));
-  double** planeL = smoothL.getPtr2Array();
-  double** planeU = smoothU.getPtr2Array();
-  double** planeV = smoothV.getPtr2Array();
+  regions = frame().regions.take(count);
+  double** planeL = frame().smoothL.getPtr2Array();
+  double** planeU = frame().smoothU.getPtr2Array();
+  double** planeV = frame().smoothV.getPtr2Array();
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
       RSSTRegion& region = regions[x + static_cast<long long>(y) * width];
@@ -27,9 +27,9 @@ void M_RSST::rsst_initRegionsArray() {
       region.meanU = planeU[x][y];
       region.meanV = planeV[x][y];
       region.pixelCount = 1;
-      region.searchMark = 0;
-      region.linkList = nullptr;
+      region.linkList = 0;
       region.firstPixel = region.lastPixel = nullptr;
+      region.searchMark = 0;
       region.colorModelIndex = region.contourIndex = -1;
       region.linkCount = 0;
     }
@@ -38,14 +38,7 @@ void M_RSST::rsst_initRegionsArray() {
 
 void M_RSST::rsst_initLinks() {
   const long long links = static_cast<long long>(height) * (width - 1) + static_cast<long long>(width) * (height - 1);
-  linkHeap = static_cast<RSSTLink**>(rsst_emalloc((links + 1) * static_cast<long long>(sizeof(RSSTLink*))));
-  RSSTLink* records = static_cast<RSSTLink*>(rsst_emalloc((links + 1) * static_cast<long long>(sizeof(RSSTLink))));
-  records[0] = RSSTLink{0, -1.0, -1, -1};  // sentinel: no cost is below it
-  for (long long i = 0; i <= links; ++i) linkHeap[i] = &records[i];
-  slotCost_ = static_cast<double*>(rsst_emalloc((links + 1) * static_cast<long long>(sizeof(double))));
-  slotCost_[0] = records[0].cost;
-  linkNodes = static_cast<RSSTRegionLinkList*>(rsst_emalloc(2 * links * static_cast<long long>(sizeof(RSSTRegionLinkList))));
-  heapSize = 0;
+  heap().allocate(static_cast<uint32_t>(links));
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width - 1; ++x) rsst_setLink(x + y * width, x + y * width + 1);
   for (int y = 0; y < height - 1; ++y)
@@ -53,52 +46,46 @@ void M_RSST::rsst_initLinks() {
 }
 
 void M_RSST::rsst_setLink(int a, int b) {
-  const uint32_t k = heapSize + 1;
-  RSSTLink* link = linkHeap[k];  // slots above heapSize still hold their own records
-  link->regionA = a;
-  link->regionB = b;
-  link->heapIndex = k;
-  link->cost = (this->*linkCost)(&regions[a], &regions[b]);
-  rsst_upHeapLPA(k);
-  RSSTRegionLinkList* pair = &linkNodes[2 * static_cast<std::size_t>(k - 1)];
-  pair[0] = RSSTRegionLinkList{link, nullptr};
-  pair[1] = RSSTRegionLinkList{link, nullptr};
-  rsst_insertElementRLL(&pair[0], &regions[a].linkList);
-  rsst_insertElementRLL(&pair[1], &regions[b].linkList);
-  heapSize = k;
+  LinkHeap& links = heap();
+  const uint32_t id = links.size() + 1;
+  links.push(a, b, (this->*linkCost)(&regions[a], &regions[b]));
+  rsst_insertElementRLL(nodeOf(id, 0), &regions[a].linkList);
+  rsst_insertElementRLL(nodeOf(id, 1), &regions[b].linkList);
 }
 
 void M_RSST::rsst_initPL() {
   const long long count = static_cast<long long>(width) * height;
-  pixelNodes = static_cast<RSSTPixelList*>(rsst_emalloc(count * static_cast<long long>(sizeof(RSSTPixelList))));
+  pixelNodes = frame().pixelNodes.take(count);
   for (long long p = 0; p < count; ++p) {
     pixelNodes[p] = RSSTPixelList{static_cast<uint32_t>(p), nullptr};
     regions[p].firstPixel = regions[p].lastPixel = &pixelNodes[p];
   }
 }
 
-void M_RSST::rsst_insertElementRLL(RSSTRegionLinkList* node, RSSTRegionLinkList** head) {
-  node->next = *head;
+void M_RSST::rsst_insertElementRLL(uint32_t node, uint32_t* head) {
+  heap().next(node) = *head;
   *head = node;
 }
 
-int M_RSST::rsst_searchRLL(RSSTRegionLinkList* list, int regionIndex) {
-  for (; list != nullptr; list = list->next)
-    if (list->link->regionA == regionIndex || list->link->regionB == regionIndex) return 1;
+int M_RSST::rsst_searchRLL(uint32_t list, int regionIndex) {
+  for (; list != 0; list = heap().next(list)) {
+    const RSSTLink& link = heap().link(linkOfNode(list));
+    if (link.regionA == regionIndex || link.regionB == regionIndex) return 1;
+  }
   return 0;
 }
 
-unsigned M_RSST::countLinks(RSSTRegionLinkList* list) {
+unsigned M_RSST::countLinks(uint32_t list) {
   unsigned live = 0;
-  for (; list != nullptr; list = list->next)
-    if (list->link->heapIndex != 0) ++live;
+  for (; list != 0; list = heap().next(list))
+    if (heap().link(linkOfNode(list)).heapIndex != 0) ++live;
   return live;
 }
 
 int M_RSST::rsst_merge2Regions() {
-  RSSTLink* top = linkHeap[1];
-  const int a = top->regionA;
-  const int b = top->regionB;
+  const RSSTLink& top = heap().atSlot(1);
+  const int a = top.regionA;
+  const int b = top.regionB;
   rsst_updateRegion(&regions[b], &regions[a]);
   rsst_updateLinks(b, a);
   --regionCount;
@@ -114,22 +101,13 @@ void M_RSST::rsst_updateRegion(RSSTRegion* from, RSSTRegion* into) {
 }
 
 void M_RSST::rsst_freeMemory() {
-  std::free(pixelNodes);
-  std::free(linkNodes);
-  std::free(regions);
-  if (linkHeap != nullptr) std::free(linkHeap[0]);  // slot 0 always holds the block's start
-  std::free(linkHeap);
-  std::free(slotCost_);
-  slotCost_ = nullptr;
-  pixelNodes = nullptr;
-  linkNodes = nullptr;
+  delete frame_;
+  frame_ = nullptr;
   regions = nullptr;
-  linkHeap = nullptr;
-  heapSize = 0;
-  labelMap.deallocateArray();
-  contourDumpMap.deallocateArray();
-  smoothL.deallocateArray();
-  smoothU.deallocateArray();
-  smoothV.deallocateArray();
+  pixelNodes = nullptr;
+  contours = nullptr;
+  colorModels = nullptr;
+  contourCount = 0;
+  colorModelCount = 0;
   scratch_->releaseFrameTables();
 }

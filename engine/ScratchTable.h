@@ -3,6 +3,28 @@
 
 #include <cstddef>
 #include <cstdlib>
+#include <memory>
+
+// The engine's allocator: a fatal error instead of a null block, and big
+// blocks on huge pages where the system offers them. Free with std::free.
+void* takeEngineBlock(long long size);
+
+// A frame-sized block of plain records, released with its owner.
+template <class T>
+class FrameBlock {
+ public:
+  T* take(long long count) {
+    data_.reset(static_cast<T*>(takeEngineBlock(count * static_cast<long long>(sizeof(T)))));
+    return data_.get();
+  }
+  T* get() const { return data_.get(); }
+
+ private:
+  struct Free {
+    void operator()(T* p) const { std::free(p); }
+  };
+  std::unique_ptr<T, Free> data_;
+};
 
 template <class T>
 class ScratchTable {

@@ -2,13 +2,11 @@
 #include <cstdint>
 #include <cstring>
 
-#include "engine/M_RSST.h"
-#include "engine/ScratchTable.h"
+#include "engine/EngineInternals.h"
 
 namespace {
 
 using Region = M_RSST::RSSTRegion;
-using Node = M_RSST::RSSTRegionLinkList;
 
 // Squared colour distance and cost share one evaluation, so the fast loop's
 // test of an exact zero distance sees the very value the cost was made from.
@@ -24,8 +22,6 @@ inline double colorAndSizeCost(const Region* p, const Region* q, double& distanc
 inline bool sameMeans(const Region& p, const Region& q) {
   return p.meanL == q.meanL && p.meanU == q.meanU && p.meanV == q.meanV;
 }
-
-inline int farEnd(const RSSTLink* link, int from) { return link->regionA != from ? link->regionA : link->regionB; }
 
 // A link priced at an exact zero distance costs +0 whatever the counts, for as
 // long as neither end's means change: such links need no visit.
@@ -76,14 +72,17 @@ void M_RSST::mergeColorAndSizeStepByStep(uint32_t limit) {
 // A-N link exists", found in whichever of the two lists is shorter.
 void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
   const long long regionTotal = static_cast<long long>(width) * height;
-  const long long linkTotal = static_cast<long long>(height) * (width - 1) + static_cast<long long>(width) * (height - 1);
-  RSSTLink* const records = linkHeap[0];
+  LinkHeap& links = heap();
+  const long long linkTotal = links.capacity();
   ScratchTable<uint8_t> state(rsst_emalloc(linkTotal + 1));
-  ScratchTable<uint32_t> nextChangeable(rsst_emalloc(2 * linkTotal * static_cast<long long>(sizeof(uint32_t))));
+  ScratchTable<uint32_t> nextChangeable(rsst_emalloc(2 * (linkTotal + 1) * static_cast<long long>(sizeof(uint32_t))));
   ScratchTable<uint32_t> changeable(rsst_emalloc(regionTotal * static_cast<long long>(sizeof(uint32_t))));
   ScratchTable<uint8_t> stale(rsst_emalloc(regionTotal));
-  auto linkIndex = [&](const RSSTLink* link) { return static_cast<std::size_t>(link - records); };
-  auto nodeIndex = [&](const Node* node) { return static_cast<uint32_t>(node - linkNodes); };
+  // The far end of a node is the link's other side.
+  auto farEnd = [&](uint32_t node) {
+    const RSSTLink& link = links.link(linkOfNode(node));
+    return (node & 1) != 0 ? link.regionA : link.regionB;
+  };
 
   // Nothing is known yet: every link gets priced once and every region walks
   // its whole list the first time it survives with unchanged means.
@@ -91,9 +90,9 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
   std::memset(stale.get(), 1, static_cast<std::size_t>(regionTotal));
 
   while (regionCount > limit) {
-    const RSSTLink* top = linkHeap[1];
-    const int a = top->regionA;
-    const int b = top->regionB;
+    const RSSTLink& top = links.atSlot(1);
+    const int a = top.regionA;
+    const int b = top.regionB;
     Region& survivor = regions[a];
     Region& absorbed = regions[b];
     const double before[3] = {survivor.meanL, survivor.meanU, survivor.meanV};
@@ -109,82 +108,82 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
     // big region of a flat area) is never walked whole: each N is looked for
     // by walking the survivor's and N's lists side by side, since both hold
     // every live link of their region.
-    Node* const survivorHead = survivor.linkList;
+    const uint32_t survivorHead = survivor.linkList;
     if (++searchMarkValue_ == 0) {
       for (long long p = 0; p < regionTotal; ++p) regions[p].searchMark = 0;
       searchMarkValue_ = 1;
     }
     bool marked = true;
     int walked = 0;
-    for (const Node* node = survivorHead; node != nullptr; node = node->next) {
+    for (uint32_t node = survivorHead; node != 0; node = heap().next(node)) {
       if (++walked > 32) {
         marked = false;
         break;
       }
-      regions[farEnd(node->link, a)].searchMark = searchMarkValue_;
+      regions[farEnd(node)].searchMark = searchMarkValue_;
     }
     auto isNeighbour = [&](int n) {
       if (n == a) return true;
       if (marked) return regions[n].searchMark == searchMarkValue_;
-      const Node* p = survivorHead;
-      const Node* q = regions[n].linkList;
-      for (; p != nullptr && q != nullptr; p = p->next, q = q->next) {
-        if (p->link->heapIndex != 0 && farEnd(p->link, a) == n) return true;
-        if (q->link->heapIndex != 0 && farEnd(q->link, n) == a) return true;
+      uint32_t p = survivorHead;
+      uint32_t q = regions[n].linkList;
+      for (; p != 0 && q != 0; p = heap().next(p), q = heap().next(q)) {
+        if (links.link(linkOfNode(p)).heapIndex != 0 && farEnd(p) == n) return true;
+        if (links.link(linkOfNode(q)).heapIndex != 0 && farEnd(q) == a) return true;
       }
       return false;
     };
 
     uint32_t changeableHead = changeable[a];
-    Node* next = nullptr;
-    for (Node* node = absorbed.linkList; node != nullptr; node = next) {
-      next = node->next;
-      RSSTLink* link = node->link;
-      if (link->heapIndex == 0) continue;
-      if (isNeighbour(farEnd(link, b))) {
-        removeLinkFromHeap(link);
+    uint32_t next = 0;
+    for (uint32_t node = absorbed.linkList; node != 0; node = next) {
+      next = heap().next(node);
+      const uint32_t id = linkOfNode(node);
+      RSSTLink& link = links.link(id);
+      if (link.heapIndex == 0) continue;
+      if (isNeighbour(farEnd(node))) {
+        links.remove(id);
         continue;
       }
-      if (link->regionB == b) link->regionB = a;
-      else link->regionA = a;
+      // The node stands for the absorbed end; it keeps its side.
+      ((node & 1) != 0 ? link.regionB : link.regionA) = a;
       rsst_insertElementRLL(node, &survivor.linkList);
       if (walkWhole) continue;
-      uint8_t& s = state[linkIndex(link)];
+      uint8_t& s = state[id];
       if (s == kZero && !absorbedKeepsZeros) s = kPending;
       if (s != kZero) {
-        nextChangeable[nodeIndex(node)] = changeableHead;
-        changeableHead = nodeIndex(node);
+        nextChangeable[node] = changeableHead;
+        changeableHead = node;
       }
     }
 
-    auto reprice = [&](RSSTLink* link, uint8_t& s) {
+    auto reprice = [&](uint32_t node, uint8_t& s) {
+      const RSSTLink& link = links.link(linkOfNode(node));
       double distance = 0;
-      const double cost = colorAndSizeCost(&regions[link->regionA], &regions[link->regionB], distance);
-      if (cost != link->cost) {  // an equal cost would not move in the heap
-        link->cost = cost;
-        rsst_reheapLPA(link->heapIndex);
-      }
+      const double cost = colorAndSizeCost(&regions[link.regionA], &regions[link.regionB], distance);
+      if (cost != links.costInSlot(link.heapIndex)) links.reprice(link.heapIndex, cost);  // an equal cost would not move
       const bool zero = distance == 0;
-      if (!zero && s != kActive) stale[farEnd(link, a)] = 1;
+      if (!zero && s != kActive) stale[farEnd(node)] = 1;
       s = zero ? kZero : kActive;
       return !zero;
     };
 
     if (walkWhole) {
-      Node** slot = &survivor.linkList;
+      uint32_t* slot = &survivor.linkList;
       uint32_t* tail = &changeable[a];
       const bool build = !meansChanged;
-      while (*slot != nullptr) {
-        Node* node = *slot;
-        if (node->link->heapIndex == 0) {
-          *slot = node->next;
+      while (*slot != 0) {
+        const uint32_t node = *slot;
+        const uint32_t id = linkOfNode(node);
+        if (links.link(id).heapIndex == 0) {
+          *slot = heap().next(node);
           continue;
         }
-        if (reprice(node->link, state[linkIndex(node->link)]) && build) {
-          *tail = nodeIndex(node);
-          tail = &nextChangeable[nodeIndex(node)];
+        if (reprice(node, state[id]) && build) {
+          *tail = node;
+          tail = &nextChangeable[node];
         }
-        slot = &node->next;
+        slot = &heap().next(node);
       }
       *tail = kEnd;
       stale[a] = build ? 0 : 1;
@@ -192,11 +191,11 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
       changeable[a] = changeableHead;
       uint32_t* prev = &changeable[a];
       while (*prev != kEnd) {
-        const uint32_t i = *prev;
-        RSSTLink* link = linkNodes[i].link;
-        uint8_t& s = state[linkIndex(link)];
-        if (link->heapIndex != 0 && s != kZero && reprice(link, s)) prev = &nextChangeable[i];
-        else *prev = nextChangeable[i];
+        const uint32_t node = *prev;
+        const uint32_t id = linkOfNode(node);
+        uint8_t& s = state[id];
+        if (links.link(id).heapIndex != 0 && s != kZero && reprice(node, s)) prev = &nextChangeable[node];
+        else *prev = nextChangeable[node];
       }
     }
     --regionCount;

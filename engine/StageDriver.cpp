@@ -7,7 +7,7 @@ void M_RSST::runStage(LinkCostFunction cost, void (M_RSST::*setLimits)()) {
   jointProperties = &M_RSST::jointProperties_ColortAndContour;
   if (setLimits != nullptr) (this->*setLimits)();
   rsst_recalculateCosts();
-  while (regionCount > wantedRegions && heapSize > 0 && linkHeap[1]->cost < kBlockingCost)
+  while (regionCount > wantedRegions && heap().size() > 0 && heap().costInSlot(1) < kBlockingCost)
     rsst_merge2Regions();
 }
 

@@ -84,8 +84,8 @@ void M_RSST::merge_ForceSmallest(unsigned regionFloor) {
   linkCost = &M_RSST::linkCost_ForceSmallest;
   jointProperties = &M_RSST::jointProperties_ColortAndContour;
   rsst_recalculateCosts();
-  while (regionCount > wantedRegions && regionCount > regionFloor && heapSize > 0 &&
-         linkHeap[1]->cost < kBlockingCost) {
+  while (regionCount > wantedRegions && regionCount > regionFloor && heap().size() > 0 &&
+         heap().costInSlot(1) < kBlockingCost) {
     rsst_merge2Regions();
     rsst_recalculateCosts();
   }
@@ -102,8 +102,8 @@ uint32_t M_RSST::smallestLiveCount() {
   uint32_t& smallestCount = scratch_->smallestCount;
   if (scratch_->smallestGeneration != mergeGeneration_) {
     smallestCount = UINT32_MAX;
-    for (uint32_t k = 1; k <= heapSize; ++k)
-      for (int index : {linkHeap[k]->regionA, linkHeap[k]->regionB})
+    for (uint32_t k = 1; k <= heap().size(); ++k)
+      for (int index : {heap().atSlot(k).regionA, heap().atSlot(k).regionB})
         if (regions[index].pixelCount < smallestCount) smallestCount = regions[index].pixelCount;
     scratch_->smallestGeneration = mergeGeneration_;
   }
@@ -117,8 +117,8 @@ bool M_RSST::bIsSmallest(RSSTRegion* r) { return (this->*paths_.isSmallest)(r); 
 bool M_RSST::isSmallestByScan(RSSTRegion* r) {
   const RSSTRegion* best = nullptr;
   uint32_t least = static_cast<uint32_t>(static_cast<int>(height) * static_cast<int>(width));
-  for (uint32_t k = 1; k <= heapSize; ++k)
-    for (int index : {linkHeap[k]->regionA, linkHeap[k]->regionB})
+  for (uint32_t k = 1; k <= heap().size(); ++k)
+    for (int index : {heap().atSlot(k).regionA, heap().atSlot(k).regionB})
       if (regions[index].pixelCount < least) {
         least = regions[index].pixelCount;
         best = &regions[index];
@@ -129,12 +129,12 @@ bool M_RSST::isSmallestByScan(RSSTRegion* r) {
 // Only a region of the smallest size can be the one; the scan then stops at
 // the first region of that size.
 bool M_RSST::isSmallestByCachedSize(RSSTRegion* r) {
-  if (heapSize == 0) return false;
+  if (heap().size() == 0) return false;
   const uint32_t least = smallestLiveCount();
   const uint32_t start = static_cast<uint32_t>(static_cast<int>(height) * static_cast<int>(width));
   if (least >= start || r->pixelCount != least) return false;
-  for (uint32_t k = 1; k <= heapSize; ++k)
-    for (int index : {linkHeap[k]->regionA, linkHeap[k]->regionB})
+  for (uint32_t k = 1; k <= heap().size(); ++k)
+    for (int index : {heap().atSlot(k).regionA, heap().atSlot(k).regionB})
       if (regions[index].pixelCount == least) return &regions[index] == r;
   return false;
 }

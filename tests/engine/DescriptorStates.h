@@ -25,7 +25,7 @@ class DrawnProbe : public EngineProbe {
     extractContours();
   }
 
-  int labelAt(int x, int y) { return labelMap.getPtr2Array()[x][y]; }
+  int labelAt(int x, int y) { return frame().labelMap.getPtr2Array()[x][y]; }
   RSSTRegion* regionAt(int x, int y) { return &regions[labelAt(x, y)]; }
   CRSSTContour& contourAt(int x, int y) { return contours[regionAt(x, y)->contourIndex]; }
 
@@ -51,7 +51,7 @@ class PairProbe : public EngineProbe {
     width = static_cast<int16_t>(w);
     height = static_cast<int16_t>(h);
     setSizeDependentParameters();
-    int32_t** map = labelMap.allocateArray(width, height);
+    int32_t** map = frame().labelMap.allocateArray(width, height);
     for (int x = 0; x < w; ++x)
       for (int y = 0; y < h; ++y) map[x][y] = kElsewhere;
     allocateContours(2);
@@ -69,7 +69,7 @@ class PairProbe : public EngineProbe {
   RSSTRegion* a() { return &pair[0]; }
   RSSTRegion* b() { return &pair[1]; }
 
-  void paint(int region, int x, int y) { labelMap.getPtr2Array()[x][y] = region; }
+  void paint(int region, int x, int y) { frame().labelMap.getPtr2Array()[x][y] = region; }
   // Paints the pixel with the region's label and stores it in its contour.
   void place(int region, int x, int y, float length, unsigned char code = 0) {
     paint(region, x, y);

@@ -3,6 +3,7 @@
 
 #include <utility>
 
+#include "engine/EngineInternals.h"
 #include "engine/M_RSST.h"
 #include "engine/descriptors/CLUVColorModel.h"
 #include "engine/descriptors/CRSSTContour.h"
@@ -90,18 +91,20 @@ class EngineProbe : public M_RSST {
   using M_RSST::height;
   using M_RSST::width;
   using M_RSST::heapSize;
+  using M_RSST::linkInSlot;
+  using M_RSST::costInSlot;
+  using M_RSST::linkRecord;
+  using M_RSST::nextNode;
+  using M_RSST::linkOfNode;
+  using M_RSST::nodeOf;
   using M_RSST::regionCount;
   using M_RSST::regions;
-  using M_RSST::linkHeap;
   using M_RSST::linkCost;
   using M_RSST::jointProperties;
   using M_RSST::contours;
   using M_RSST::colorModels;
-  using M_RSST::labelMap;
-  using M_RSST::contourDumpMap;
-  using M_RSST::smoothL;
-  using M_RSST::smoothU;
-  using M_RSST::smoothV;
+  using M_RSST::frame;
+  using M_RSST::heap;
   using M_RSST::contourCount;
   using M_RSST::colorModelCount;
   using M_RSST::statFile;
@@ -121,5 +124,5 @@ class EngineProbe : public M_RSST {
   using M_RSST::useLiteralPaths;
 
   // The two regions of the cheapest link.
-  std::pair<int, int> topLink() const { return {linkHeap[1]->regionA, linkHeap[1]->regionB}; }
+  std::pair<int, int> topLink() { return {linkInSlot(1).regionA, linkInSlot(1).regionB}; }
 };

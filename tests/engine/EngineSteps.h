@@ -39,10 +39,10 @@ inline std::vector<int> liveRegions(EngineProbe& engine) {
 // Regions joined to region by a live link, read from the heap alone.
 inline std::set<int> liveNeighbours(EngineProbe& engine, int region) {
   std::set<int> neighbours;
-  for (uint32_t k = 1; k <= engine.heapSize; ++k) {
-    const RSSTLink* link = engine.linkHeap[k];
-    if (link->regionA == region) neighbours.insert(link->regionB);
-    if (link->regionB == region) neighbours.insert(link->regionA);
+  for (uint32_t k = 1; k <= engine.heapSize(); ++k) {
+    const RSSTLink& link = engine.linkInSlot(k);
+    if (link.regionA == region) neighbours.insert(link.regionB);
+    if (link.regionB == region) neighbours.insert(link.regionA);
   }
   return neighbours;
 }

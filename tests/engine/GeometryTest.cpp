@@ -163,7 +163,7 @@ TEST(EmptiedContourTest, SharesOfAnEmptyStoredContourAreZeroNotNaN) {
   probe.setColor(0, 50, 0, 0, 1);
   probe.setColor(1, 50, 0, 0, 1);
   ASSERT_EQ(probe.contours[0].nPixels, 0u);
-  for (T_Array<double>* plane : {&probe.smoothL, &probe.smoothU, &probe.smoothV}) plane->allocateArray(12, 12);
+  for (T_Array<double>* plane : {&probe.frame().smoothL, &probe.frame().smoothU, &probe.frame().smoothV}) plane->allocateArray(12, 12);
   const EngineProbe::PairMeasures m = probe.measurePair(probe.a(), probe.b());
   EXPECT_EQ(m.borderCost, 1.0);
   EXPECT_FALSE(std::isnan(m.combinedCost()));
@@ -184,9 +184,9 @@ class BoundaryStrengthTest : public testing::Test {
     green = probe.regionAt(7, 0);
   }
   void setStep(int x, int y, double L) {
-    probe.smoothL.getPtr2Array()[x][y] = L;
-    probe.smoothU.getPtr2Array()[x][y] = 0.0;
-    probe.smoothV.getPtr2Array()[x][y] = 0.0;
+    probe.frame().smoothL.getPtr2Array()[x][y] = L;
+    probe.frame().smoothU.getPtr2Array()[x][y] = 0.0;
+    probe.frame().smoothV.getPtr2Array()[x][y] = 0.0;
   }
   DrawnProbe probe;
   EngineProbe::RSSTRegion* red = nullptr;

@@ -35,8 +35,8 @@ class WorkingAreaTest : public testing::Test {
         const E_Rgb c = colourAt(margin + x, margin + y);
         double L, u, v;
         T_ColorConverter::rgbPrime2luv(c.r, c.g, c.b, L, u, v);
-        if (engine.smoothL.getPtr2Array()[x][y] != L || engine.smoothU.getPtr2Array()[x][y] != u ||
-            engine.smoothV.getPtr2Array()[x][y] != v)
+        if (engine.frame().smoothL.getPtr2Array()[x][y] != L || engine.frame().smoothU.getPtr2Array()[x][y] != u ||
+            engine.frame().smoothV.getPtr2Array()[x][y] != v)
           ++mismatches;
       }
     }
@@ -52,8 +52,8 @@ TEST_F(WorkingAreaTest, OddSizesLoseTheLastColumnAndRow) {
   engine.convertInput2LUV(&image, 0);
   EXPECT_EQ(engine.width, 6);
   EXPECT_EQ(engine.height, 8);
-  EXPECT_EQ(engine.smoothL.getWidth(), 6);
-  EXPECT_EQ(engine.smoothV.getHeight(), 8);
+  EXPECT_EQ(engine.frame().smoothL.getWidth(), 6);
+  EXPECT_EQ(engine.frame().smoothV.getHeight(), 8);
   expectReadFrom(0);
 }
 
@@ -110,9 +110,9 @@ class BlurTest : public testing::Test {
   void allocatePlanes(int width, int height, double l, double u, double v) {
     engine.width = static_cast<int16_t>(width);
     engine.height = static_cast<int16_t>(height);
-    fill(engine.smoothL.allocateArray(engine.width, engine.height), l);
-    fill(engine.smoothU.allocateArray(engine.width, engine.height), u);
-    fill(engine.smoothV.allocateArray(engine.width, engine.height), v);
+    fill(engine.frame().smoothL.allocateArray(engine.width, engine.height), l);
+    fill(engine.frame().smoothU.allocateArray(engine.width, engine.height), u);
+    fill(engine.frame().smoothV.allocateArray(engine.width, engine.height), v);
   }
   void fill(double** plane, double value) {
     for (int x = 0; x < engine.width; ++x)
@@ -132,21 +132,21 @@ TEST_F(BlurTest, FlatPlanesShrinkByTheKernelSumSquaredEverywhere) {
   allocatePlanes(6, 4, 70.0, -35.5, 12.25);
   engine.gaussianBlur();
   // Clamping repeats the border value, so border pixels see a flat neighbourhood too.
-  EXPECT_EQ(countDifferent(engine.smoothL, passOverFlat(passOverFlat(70.0))), 0);
-  EXPECT_EQ(countDifferent(engine.smoothU, passOverFlat(passOverFlat(-35.5))), 0);
-  EXPECT_EQ(countDifferent(engine.smoothV, passOverFlat(passOverFlat(12.25))), 0);
+  EXPECT_EQ(countDifferent(engine.frame().smoothL, passOverFlat(passOverFlat(70.0))), 0);
+  EXPECT_EQ(countDifferent(engine.frame().smoothU, passOverFlat(passOverFlat(-35.5))), 0);
+  EXPECT_EQ(countDifferent(engine.frame().smoothV, passOverFlat(passOverFlat(12.25))), 0);
   const double factor = passOverFlat(1.0);
   EXPECT_NEAR(factor, 0.98982601, 1e-12);
-  EXPECT_NEAR(engine.smoothL.getPtr2Array()[0][0], 70.0 * factor * factor, 1e-12);
+  EXPECT_NEAR(engine.frame().smoothL.getPtr2Array()[0][0], 70.0 * factor * factor, 1e-12);
 }
 
 TEST_F(BlurTest, SingleBrightPixelSpreadsOverFiveByFive) {
   allocatePlanes(10, 10, 0.0, 0.0, 0.0);
-  engine.smoothL.getPtr2Array()[4][5] = 100.0;
-  engine.smoothV.getPtr2Array()[5][4] = -50.0;
+  engine.frame().smoothL.getPtr2Array()[4][5] = 100.0;
+  engine.frame().smoothV.getPtr2Array()[5][4] = -50.0;
   engine.gaussianBlur();
-  double** L = engine.smoothL.getPtr2Array();
-  double** V = engine.smoothV.getPtr2Array();
+  double** L = engine.frame().smoothL.getPtr2Array();
+  double** V = engine.frame().smoothV.getPtr2Array();
   for (int x = 0; x < 10; ++x) {
     for (int y = 0; y < 10; ++y) {
       EXPECT_NEAR(L[x][y], 100.0 * twoPassWeight(x - 4, y - 5), 1e-12) << x << "," << y;
@@ -158,5 +158,5 @@ TEST_F(BlurTest, SingleBrightPixelSpreadsOverFiveByFive) {
   for (int x = 0; x < 10; ++x)
     for (int y = 0; y < 10; ++y) total += L[x][y];
   EXPECT_NEAR(total, 100.0 * passOverFlat(1.0) * passOverFlat(1.0), 1e-10);
-  EXPECT_EQ(countDifferent(engine.smoothU, 0.0), 0);
+  EXPECT_EQ(countDifferent(engine.frame().smoothU, 0.0), 0);
 }

@@ -210,9 +210,9 @@ TEST_F(LabelOutputTest, LinkNumbersCountLiveLinksOnly) {
   for (size_t i = 0; i < live.size(); ++i) {
     const int r = live[i];
     int liveLinks = 0, nodes = 0;
-    for (uint32_t k = 1; k <= engine.heapSize; ++k)
-      liveLinks += engine.linkHeap[k]->regionA == r || engine.linkHeap[k]->regionB == r;
-    for (auto* node = engine.regions[r].linkList; node != nullptr; node = node->next) ++nodes;
+    for (uint32_t k = 1; k <= engine.heapSize(); ++k)
+      liveLinks += engine.linkInSlot(k).regionA == r || engine.linkInSlot(k).regionB == r;
+    for (uint32_t node = engine.regions[r].linkList; node != 0; node = engine.nextNode(node)) ++nodes;
     EXPECT_EQ(engine.regions[r].linkCount, liveLinks) << r;
     EXPECT_EQ(engine.regions[r].pixelCount, counts[i]) << "visited marks not restored";
     listsWithDeadNodes += nodes > liveLinks;

@@ -13,10 +13,10 @@ namespace {
 
 using Pair = std::pair<int, int>;
 
-// The k-th link created: link records sit in creation order behind heap slot 0.
+// The k-th link created: link ids follow creation order.
 Pair createdLink(EngineProbe& engine, int k) {
-  const RSSTLink* link = engine.linkHeap[0] + k;
-  return {link->regionA, link->regionB};
+  const RSSTLink& link = engine.linkRecord(static_cast<uint32_t>(k));
+  return {link.regionA, link.regionB};
 }
 
 // A 4 x 4 working area of one colour: every cost is 0 and link k sits in slot k.
@@ -25,9 +25,12 @@ void buildUniformGraph(EngineProbe& engine, S_CImageStorage& image) {
   buildGraph(engine, image);
 }
 
-std::vector<Pair> linksOfList(const M_RSST::RSSTRegionLinkList* node) {
+std::vector<Pair> linksOfList(EngineProbe& engine, uint32_t node) {
   std::vector<Pair> links;
-  for (; node != nullptr; node = node->next) links.emplace_back(node->link->regionA, node->link->regionB);
+  for (; node != 0; node = engine.nextNode(node)) {
+    const RSSTLink& link = engine.linkRecord(EngineProbe::linkOfNode(node));
+    links.emplace_back(link.regionA, link.regionB);
+  }
   return links;
 }
 
@@ -43,28 +46,28 @@ TEST_F(GraphConstructionTest, FourByFourHasTwentyFourLinksRowsFirst) {
   drawImage(image, {"RGBK", "WYCM", "ORgK", "BBGG"});
   buildGraph(engine, image);
   EXPECT_EQ(engine.regionCount, 16u);
-  EXPECT_EQ(engine.heapSize, 24u);
+  EXPECT_EQ(engine.heapSize(), 24u);
   EXPECT_EQ(createdLink(engine, 1), Pair(0, 1));
   EXPECT_EQ(createdLink(engine, 12), Pair(14, 15));
   EXPECT_EQ(createdLink(engine, 13), Pair(0, 4));
   EXPECT_EQ(createdLink(engine, 24), Pair(11, 15));
-  EXPECT_EQ(engine.linkHeap[0]->cost, -1.0);
-  EXPECT_EQ(engine.linkHeap[0]->regionA, -1);
-  EXPECT_EQ(engine.linkHeap[0]->regionB, -1);
+  EXPECT_EQ(engine.costInSlot(0), -1.0);
+  EXPECT_EQ(engine.linkRecord(0).regionA, -1);
+  EXPECT_EQ(engine.linkRecord(0).regionB, -1);
 }
 
 TEST_F(GraphConstructionTest, ListsHoldNewestLinkFirstAndRegionsStartAsTheirPixel) {
   drawImage(image, {"RGBK", "WYCM", "ORgK", "BBGG"});
   buildGraph(engine, image);
-  EXPECT_EQ(linksOfList(engine.regions[0].linkList), (std::vector<Pair>{{0, 4}, {0, 1}}));
-  EXPECT_EQ(linksOfList(engine.regions[5].linkList), (std::vector<Pair>{{5, 9}, {1, 5}, {5, 6}, {4, 5}}));
+  EXPECT_EQ(linksOfList(engine, engine.regions[0].linkList), (std::vector<Pair>{{0, 4}, {0, 1}}));
+  EXPECT_EQ(linksOfList(engine, engine.regions[5].linkList), (std::vector<Pair>{{5, 9}, {1, 5}, {5, 6}, {4, 5}}));
   for (int p = 0; p < 16; ++p) {
     const EngineProbe::RSSTRegion& region = engine.regions[p];
     EXPECT_EQ(region.pixelCount, 1u);
     EXPECT_EQ(region.firstPixel, region.lastPixel);
     EXPECT_EQ(region.firstPixel->pixelIndex, static_cast<uint32_t>(p));
     EXPECT_EQ(region.firstPixel->next, nullptr);
-    EXPECT_EQ(region.meanU, engine.smoothU.getPtr2Array()[p % 4][p / 4]);
+    EXPECT_EQ(region.meanU, engine.frame().smoothU.getPtr2Array()[p % 4][p / 4]);
   }
 }
 
@@ -83,13 +86,13 @@ class UniformMergeOrderTest : public testing::TestWithParam<bool> {
 TEST_P(UniformMergeOrderTest, OldestLinkFirstThenTheHeapTailMovedIntoSlotOne) {
   EXPECT_EQ(engine.topLink(), Pair(0, 1));
   EXPECT_EQ(engine.rsst_merge2Regions(), 15);
-  EXPECT_EQ(engine.heapSize, 23u);
+  EXPECT_EQ(engine.heapSize(), 23u);
   EXPECT_EQ(engine.topLink(), Pair(11, 15));
   engine.rsst_merge2Regions();
-  EXPECT_EQ(engine.heapSize, 22u);
+  EXPECT_EQ(engine.heapSize(), 22u);
   EXPECT_EQ(engine.topLink(), Pair(10, 14));
   EXPECT_EQ(engine.rsst_merge2Regions(), 13);
-  EXPECT_EQ(engine.heapSize, 20u);  // 10 and 14 both touched the region of 11 and 15
+  EXPECT_EQ(engine.heapSize(), 20u);  // 10 and 14 both touched the region of 11 and 15
   EXPECT_EQ(engine.regionCount, 13u);
 }
 
@@ -98,14 +101,14 @@ TEST_P(UniformMergeOrderTest, MovedLinksTakeTheSurvivorsIndex) {
   EXPECT_EQ(createdLink(engine, 2), Pair(0, 2));   // was 1-2, regionA replaced
   EXPECT_EQ(createdLink(engine, 14), Pair(0, 5));  // was 1-5
   EXPECT_EQ(createdLink(engine, 1), Pair(0, 1));   // the merged link keeps its ends
-  EXPECT_EQ(engine.linkHeap[0][1].heapIndex, 0u);
+  EXPECT_EQ(engine.linkRecord(1).heapIndex, 0u);
   EXPECT_EQ(liveNeighbours(engine, 0), (std::set<int>{2, 4, 5}));
 }
 
 TEST_P(UniformMergeOrderTest, DeadNodesCountForTheSearchButNotForCountLinks) {
   for (int i = 0; i < 3; ++i) engine.rsst_merge2Regions();
   // Region 11 took over 14-15 from 15; that link died when 14 joined 10.
-  EXPECT_EQ(linksOfList(engine.regions[11].linkList).size(), 3u);
+  EXPECT_EQ(linksOfList(engine, engine.regions[11].linkList).size(), 3u);
   EXPECT_EQ(engine.countLinks(engine.regions[11].linkList), 2u);
   EXPECT_EQ(engine.rsst_searchRLL(engine.regions[11].linkList, 14), 1);
   EXPECT_EQ(liveNeighbours(engine, 11), (std::set<int>{7, 10}));
@@ -130,15 +133,32 @@ TEST_F(LinkHeapTest, EqualCostsNeverMoveUp) {
 }
 
 TEST_F(LinkHeapTest, DearerLinkSinksThroughTheLeftChildOnEqualChildren) {
-  RSSTLink* top = engine.linkHeap[1];
-  top->cost = 5.0;
-  EXPECT_EQ(engine.rsst_reheapLPA(1), 16u);  // 1, 2, 4, 8, 16
-  EXPECT_EQ(engine.linkHeap[16], top);
-  EXPECT_EQ(top->heapIndex, 16u);
+  const uint32_t top = engine.heap().linkInSlot(1);
+  EXPECT_EQ(engine.heap().reprice(1, 5.0), 16u);  // 1, 2, 4, 8, 16
+  EXPECT_EQ(engine.heap().linkInSlot(16), top);
+  EXPECT_EQ(engine.linkRecord(top).heapIndex, 16u);
+  EXPECT_EQ(engine.heap().costOf(top), 5.0);
   EXPECT_EQ(engine.topLink(), Pair(1, 2));  // link 2 rose into slot 1
-  EXPECT_EQ(engine.linkHeap[8]->heapIndex, 8u);
+  EXPECT_EQ(engine.linkInSlot(8).heapIndex, 8u);
   EXPECT_EQ(createdLink(engine, 16), Pair(3, 7));
-  EXPECT_EQ(engine.linkHeap[8], engine.linkHeap[0] + 16);
+  EXPECT_EQ(engine.heap().linkInSlot(8), 16u);
+}
+
+// A removed link's slot takes the last one, which settles from there; the
+// removed record is marked and no slot names it any more.
+TEST_F(LinkHeapTest, RemovalFillsTheHoleWithTheLastSlot) {
+  LinkHeap& heap = engine.heap();
+  heap.reprice(24, -0.5);  // the last slot rises to the top...
+  ASSERT_EQ(heap.linkInSlot(1), 24u);
+  const uint32_t last = heap.linkInSlot(heap.size());
+  heap.remove(24);  // ...and its removal brings the last slot up there
+  EXPECT_EQ(engine.linkRecord(24).heapIndex, 0u);
+  EXPECT_EQ(heap.size(), 23u);
+  EXPECT_EQ(heap.linkInSlot(1), last);
+  for (uint32_t k = 1; k <= heap.size(); ++k) {
+    EXPECT_NE(heap.linkInSlot(k), 24u);
+    EXPECT_EQ(engine.linkInSlot(k).heapIndex, k);
+  }
 }
 
 class MergeStepTest : public testing::Test {
@@ -168,8 +188,8 @@ TEST_F(MergeStepTest, AbsorbedRegionKeepsItsOldCountAndMeans) {
 }
 
 TEST_F(MergeStepTest, ColourMeanWeighsByCountsBeforeTheMerge) {
-  EngineProbe::RSSTRegion from{10.0, 20.0, -30.0, 1, 0, nullptr, nullptr, nullptr, 0, 0, 0};
-  EngineProbe::RSSTRegion into{50.0, 0.0, 10.0, 3, 0, nullptr, nullptr, nullptr, 0, 0, 0};
+  EngineProbe::RSSTRegion from{10.0, 20.0, -30.0, 1, 0, nullptr, nullptr, 0, 0, 0, 0};
+  EngineProbe::RSSTRegion into{50.0, 0.0, 10.0, 3, 0, nullptr, nullptr, 0, 0, 0, 0};
   engine.jointProperties_ColorMean(&from, &into);
   EXPECT_EQ(into.meanL, 40.0);
   EXPECT_EQ(into.meanU, 5.0);
@@ -202,9 +222,9 @@ class HeapInvariantTest : public testing::Test {
   // Every live slot knows its place and no child is cheaper than its parent.
   int heapFaults() {
     int faults = 0;
-    for (uint32_t k = 1; k <= engine.heapSize; ++k) {
-      faults += engine.linkHeap[k]->heapIndex != k;
-      faults += engine.linkHeap[k / 2]->cost > engine.linkHeap[k]->cost;
+    for (uint32_t k = 1; k <= engine.heapSize(); ++k) {
+      faults += engine.linkInSlot(k).heapIndex != k;
+      faults += engine.costInSlot(k / 2) > engine.costInSlot(k);
     }
     return faults;
   }
@@ -215,9 +235,9 @@ class HeapInvariantTest : public testing::Test {
     const std::set<int> na = liveNeighbours(engine, a), nb = liveNeighbours(engine, b);
     for (int n : na)
       if (nb.count(n) != 0) shared.insert(n);
-    const uint32_t heapBefore = engine.heapSize, regionsBefore = engine.regionCount;
+    const uint32_t heapBefore = engine.heapSize(), regionsBefore = engine.regionCount;
     engine.rsst_merge2Regions();
-    ASSERT_EQ(engine.heapSize, heapBefore - 1 - shared.size()) << a << "+" << b;
+    ASSERT_EQ(engine.heapSize(), heapBefore - 1 - shared.size()) << a << "+" << b;
     ASSERT_EQ(engine.regionCount, regionsBefore - 1);
     ASSERT_EQ(heapFaults(), 0);
   }
@@ -229,13 +249,13 @@ TEST_F(HeapInvariantTest, HoldAfterEveryMergeDownToTwoRegions) {
   ASSERT_EQ(heapFaults(), 0);
   int sharedDrops = 0;
   while (engine.regionCount > 2) {
-    const uint32_t before = engine.heapSize;
+    const uint32_t before = engine.heapSize();
     mergeAndCheck();
     if (HasFatalFailure()) return;
-    sharedDrops += before - engine.heapSize > 1;
+    sharedDrops += before - engine.heapSize() > 1;
   }
   EXPECT_GT(sharedDrops, 0);
-  EXPECT_EQ(engine.heapSize, 1u);
+  EXPECT_EQ(engine.heapSize(), 1u);
   EXPECT_EQ(liveRegions(engine).size(), 2u);
 }
 
@@ -248,18 +268,23 @@ TEST_F(HeapInvariantTest, ReferenceAndFastSearchesMergeAlike) {
     engine.rsst_merge2Regions();
     reference.rsst_merge2Regions();
   }
-  EXPECT_EQ(engine.heapSize, reference.heapSize);
+  EXPECT_EQ(engine.heapSize(), reference.heapSize());
 }
 
 TEST_F(HeapInvariantTest, RecalculatedCostsRebuildAValidHeap) {
   runFirstStage(engine, 40);
-  const std::set<RSSTLink*> links(engine.linkHeap + 1, engine.linkHeap + engine.heapSize + 1);
+  auto linksInHeap = [&] {
+    std::set<uint32_t> ids;
+    for (uint32_t k = 1; k <= engine.heapSize(); ++k) ids.insert(engine.heap().linkInSlot(k));
+    return ids;
+  };
+  const std::set<uint32_t> links = linksInHeap();
   // New means make links dearer and cheaper than the heap assumed.
   const std::vector<int> live = liveRegions(engine);
   for (size_t i = 0; i < live.size(); i += 3) engine.regions[live[i]].meanL += 10.0 * static_cast<double>(i);
   engine.rsst_recalculateCosts();
   EXPECT_EQ(heapFaults(), 0);
-  EXPECT_EQ(std::set<RSSTLink*>(engine.linkHeap + 1, engine.linkHeap + engine.heapSize + 1), links);
+  EXPECT_EQ(linksInHeap(), links);
 }
 
 class FirstStageTest : public testing::Test {
@@ -292,7 +317,7 @@ TEST_F(FirstStageTest, FewerPixelsThanTheLimitMergeNothing) {
   prepareUniform(10, 10);
   runFirstStage(engine, 2);
   EXPECT_EQ(engine.regionCount, 100u);
-  EXPECT_EQ(engine.heapSize, 180u);
+  EXPECT_EQ(engine.heapSize(), 180u);
 }
 
 TEST_F(FirstStageTest, RecomputeReinstallsTheColourCosts) {
@@ -309,7 +334,7 @@ TEST_F(FirstStageTest, RecomputeReinstallsTheColourCosts) {
 class ColorAndSizeCostTest : public testing::Test {
  protected:
   static EngineProbe::RSSTRegion region(double L, double u, double v, uint32_t count) {
-    return EngineProbe::RSSTRegion{L, u, v, count, 0, nullptr, nullptr, nullptr, 0, 0, 0};
+    return EngineProbe::RSSTRegion{L, u, v, count, 0, nullptr, nullptr, 0, 0, 0, 0};
   }
   EngineProbe engine;
 };

@@ -56,7 +56,7 @@ class BoundaryProbe : public PairProbe {
 
   BoundaryProbe() {
     // Flat planes: every border pixel is a weak colour step.
-    for (T_Array<double>* plane : {&smoothL, &smoothU, &smoothV}) {
+    for (T_Array<double>* plane : {&frame().smoothL, &frame().smoothU, &frame().smoothV}) {
       double** p = plane->allocateArray(width, height);
       for (int x = 0; x < width; ++x)
         for (int y = 0; y < height; ++y) p[x][y] = 0.0;
@@ -73,7 +73,7 @@ class BoundaryProbe : public PairProbe {
   // A at column 4, B at column 5, rows 1..6, facing each other; the pixels
   // that do not face the other region lie apart, at columns 1 and 8.
   void build(const PairShape& shape) {
-    int32_t** map = labelMap.getPtr2Array();
+    int32_t** map = frame().labelMap.getPtr2Array();
     for (int x = 0; x < width; ++x)
       for (int y = 0; y < height; ++y) map[x][y] = kElsewhere;
     for (int y = 1; y <= 6; ++y) {

@@ -41,7 +41,7 @@ class CheckedProbe : public EngineProbe {
 
  private:
   void checkContours(const std::string& step) {
-    int32_t** map = labelMap.getPtr2Array();
+    int32_t** map = frame().labelMap.getPtr2Array();
     std::map<int, unsigned> contourPixels;
     for (int x = 0; x < width; ++x)
       for (int y = 0; y < height; ++y)
@@ -245,40 +245,36 @@ TEST(ComplexityGateTest, ACountsInSinglePrecisionBInDouble) {
 
 class SmallAndIncludedTest : public testing::Test {
  protected:
-  using Node = EngineProbe::RSSTRegionLinkList;
-  // A list of nodes, live or dead, in order.
-  Node* listOf(const std::vector<bool>& live) {
-    Node* head = nullptr;
+  // A list of links, live or dead, in order.
+  uint32_t listOf(const std::vector<bool>& live) {
+    uint32_t head = 0;
     for (auto it = live.rbegin(); it != live.rend(); ++it) {
-      links.push_back(RSSTLink{*it ? 1u : 0u, 0.0, 0, 1});
-      nodes.push_back(Node{nullptr, head});
-      head = &nodes.back();
+      const uint32_t id = ++used;
+      probe.linkRecord(id) = RSSTLink{*it ? 1u : 0u, 0, 1, {head, 0}};
+      head = EngineProbe::nodeOf(id, 0);
     }
-    for (std::size_t i = 0; i < nodes.size(); ++i) nodes[i].link = &links[i];
     return head;
   }
-  EngineProbe::RSSTRegion region(uint32_t pixels, Node* list) {
+  EngineProbe::RSSTRegion region(uint32_t pixels, uint32_t list) {
     EngineProbe::RSSTRegion r{};
     r.pixelCount = pixels;
     r.linkList = list;
     return r;
   }
   void SetUp() override {
-    links.reserve(64);
-    nodes.reserve(64);
+    probe.heap().allocate(64);
     probe.includedSizeLimit = 10;
   }
-  std::vector<RSSTLink> links;
-  std::vector<Node> nodes;
+  uint32_t used = 0;
   EngineProbe probe;
 };
 
 TEST_F(SmallAndIncludedTest, DeadLinksDoNotCountAsNeighbours) {
-  EngineProbe::RSSTRegion big = region(50, nullptr);
+  EngineProbe::RSSTRegion big = region(50, 0);
   EngineProbe::RSSTRegion onlyDead = region(9, listOf({false, false, false}));
   EngineProbe::RSSTRegion oneLive = region(9, listOf({false, true, false}));
   EngineProbe::RSSTRegion twoLive = region(9, listOf({true, false, true}));
-  EngineProbe::RSSTRegion atLimit = region(10, nullptr);
+  EngineProbe::RSSTRegion atLimit = region(10, 0);
   EXPECT_TRUE(probe.bIsSmallAndIncluded(&onlyDead, &big, 0.0));
   EXPECT_TRUE(probe.bIsSmallAndIncluded(&oneLive, &big, 0.0));
   EXPECT_TRUE(probe.bIsSmallAndIncluded(&big, &oneLive, 0.0));
@@ -299,20 +295,12 @@ std::vector<bool> smallestFlags(const std::vector<uint32_t>& sizes, const std::v
   probe.useLiteralPaths(reference);
   std::vector<EngineProbe::RSSTRegion> regions(sizes.size());
   for (std::size_t i = 0; i < sizes.size(); ++i) regions[i].pixelCount = sizes[i];
-  std::vector<RSSTLink> records(slots.size() + 1, RSSTLink{0, -1.0, -1, -1});
-  std::vector<RSSTLink*> heap(slots.size() + 1, &records[0]);
-  for (std::size_t k = 1; k <= slots.size(); ++k) {
-    records[k] = RSSTLink{static_cast<uint32_t>(k), 0.0, slots[k - 1].first, slots[k - 1].second};
-    heap[k] = &records[k];
-  }
+  probe.heap().allocate(static_cast<uint32_t>(slots.size()));
+  for (const auto& [a, b] : slots) probe.heap().push(a, b, 0.0);  // equal costs: link k stays in slot k
   probe.regions = regions.data();
-  probe.linkHeap = heap.data();
-  probe.heapSize = static_cast<uint32_t>(slots.size());
   std::vector<bool> flags;
   for (auto& r : regions) flags.push_back(probe.bIsSmallest(&r));
-  probe.regions = nullptr;
-  probe.linkHeap = nullptr;
-  probe.heapSize = 0;
+  probe.rsst_freeMemory();  // drops the view of the local regions too
   return flags;
 }
 
@@ -436,11 +424,11 @@ TEST(ForceStageTest, RepricingInsideAMergeSeesTheMergedSizes) {
     probe.linkCost = &StageProbe::linkCost_ForceSmallest;
     probe.rsst_recalculateCosts();
     probe.rsst_merge2Regions();
-    ASSERT_EQ(probe.heapSize, 1u);
-    RSSTLink* left = probe.linkHeap[1];
-    const double fresh = probe.linkCost_ForceSmallest(&probe.regions[left->regionA], &probe.regions[left->regionB]);
+    ASSERT_EQ(probe.heapSize(), 1u);
+    const RSSTLink& left = probe.linkInSlot(1);
+    const double fresh = probe.linkCost_ForceSmallest(&probe.regions[left.regionA], &probe.regions[left.regionB]);
     EXPECT_LT(fresh, EngineProbe::kBlockingCost);
-    EXPECT_EQ(left->cost, fresh) << (reference ? "reference" : "fast");
+    EXPECT_EQ(probe.costInSlot(1), fresh) << (reference ? "reference" : "fast");
   }
 }
 

@@ -1,0 +1,125 @@
+// The 1-based min-heap of a frame's links and the link records themselves.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "engine/M_RSST.h"
+
+// Owns the heap slots and the link records (numbered 1..count in creation
+// order) and is the only writer of a slot and of a link's heapIndex. A slot
+// carries its link's cost, so a sift reads nothing but slots; both children
+// of a slot share a cache line.
+class VESKAR_EXPORT LinkHeap {
+ public:
+  struct Slot {
+    double cost;
+    uint32_t link;
+  };
+
+  LinkHeap() = default;
+  ~LinkHeap() { release(); }
+  LinkHeap(const LinkHeap&) = delete;
+  LinkHeap& operator=(const LinkHeap&) = delete;
+
+  // Room for count links; slot 0 is a sentinel no cost is below, and link 0
+  // a record that stands for "no link".
+  void allocate(uint32_t count);
+  void release() {
+    std::free(slots_);
+    std::free(links_);
+    slots_ = nullptr;
+    links_ = nullptr;
+    size_ = capacity_ = 0;
+  }
+
+  uint32_t size() const { return size_; }
+  uint32_t capacity() const { return capacity_; }
+  RSSTLink& link(uint32_t id) { return links_[id]; }
+  const RSSTLink& link(uint32_t id) const { return links_[id]; }
+  uint32_t linkInSlot(uint32_t k) const { return slots_[k].link; }
+  RSSTLink& atSlot(uint32_t k) { return links_[slots_[k].link]; }
+  // The node after node on its list (see RSSTLink).
+  uint32_t& next(uint32_t node) { return links_[node >> 1].next[node & 1]; }
+  double costInSlot(uint32_t k) const { return slots_[k].cost; }
+  // The cost a live link was last priced at.
+  double costOf(uint32_t id) const { return slots_[links_[id].heapIndex].cost; }
+
+  // Adds the next link in creation order at the bottom and lets it rise.
+  uint32_t push(int32_t regionA, int32_t regionB, double cost) {
+    const uint32_t id = ++size_;
+    links_[id] = RSSTLink{0, regionA, regionB, {0, 0}};
+    slots_[id] = Slot{cost, id};
+    return upHeap(id);
+  }
+
+  // A new cost for the link in slot k; the heap is restored around it.
+  uint32_t reprice(uint32_t k, double cost) {
+    slots_[k].cost = cost;
+    return reheap(k);
+  }
+
+  // A new cost for slot k that is only let rise: when every slot is priced
+  // in slot order, the slots below k are not yet valid.
+  uint32_t repriceRising(uint32_t k, double cost) {
+    slots_[k].cost = cost;
+    return upHeap(k);
+  }
+
+  // Equal costs never move up, so on a flat image the oldest link stays on
+  // top and merges follow link creation order.
+  uint32_t upHeap(uint32_t k) {
+    const Slot moving = slots_[k];
+    while (moving.cost < slots_[k / 2].cost) {  // the sentinel in slot 0 stops the walk
+      moveSlot(k / 2, k);
+      k /= 2;
+    }
+    place(moving, k);
+    return k;
+  }
+
+  // On equal child costs the left child is taken, and a link only moves below
+  // a child that is strictly cheaper.
+  uint32_t reheap(uint32_t k) {
+    const Slot moving = slots_[k];
+    if (moving.cost < slots_[k / 2].cost) return upHeap(k);
+    if (k > size_ / 2) {
+      place(moving, k);
+      return k;
+    }
+    do {
+      uint32_t child = 2 * k;
+      if (child < size_ && slots_[child].cost > slots_[child + 1].cost) ++child;
+      if (!(moving.cost > slots_[child].cost)) break;
+      moveSlot(child, k);
+      k = child;
+    } while (k <= size_ / 2);
+    place(moving, k);
+    return k;
+  }
+
+  // The last slot fills the hole and finds its place from there.
+  void remove(uint32_t id) {
+    const uint32_t k = links_[id].heapIndex;
+    if (k < size_) {
+      place(slots_[size_], k);
+      --size_;
+      reheap(k);
+    } else {
+      --size_;
+    }
+    links_[id].heapIndex = 0;
+  }
+
+ private:
+  void place(const Slot& slot, uint32_t k) {
+    slots_[k] = slot;
+    links_[slot.link].heapIndex = k;
+  }
+  void moveSlot(uint32_t from, uint32_t to) { place(slots_[from], to); }
+
+  Slot* slots_ = nullptr;
+  RSSTLink* links_ = nullptr;
+  uint32_t size_ = 0;
+  uint32_t capacity_ = 0;
+};
