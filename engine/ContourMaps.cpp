@@ -100,8 +100,7 @@ void M_RSST::extractContours() {
     region.contourIndex = next;
     contours[next].reset(width, height);
     contours[next].regionIndex = index;
-    for (RSSTPixelList* p = region.firstPixel; p != nullptr; p = p->next)
-      map[p->pixelIndex % width][p->pixelIndex / width] = index;
+    forEachPixelOf(region, [&](uint32_t p) { map[p % width][p / width] = index; });
     ++next;
   });
   // Column by column, top to bottom: the order every contour lists its pixels in.
@@ -170,9 +169,9 @@ void M_RSST::updateContoursOfMergedReg(RSSTRegion* from, RSSTRegion* into) {
   CRSSTContour& kFrom = contourOf(from);
   const int32_t label = kInto.regionIndex;
   int x0 = width, y0 = height, x1 = -1, y1 = -1;
-  for (RSSTPixelList* p = from->firstPixel; p != nullptr; p = p->next) {
-    const int x = static_cast<int>(p->pixelIndex % width);
-    const int y = static_cast<int>(p->pixelIndex / width);
+  for (uint32_t p = from->firstPixel; p != kNoPixel; p = pixelNext[p]) {
+    const int x = static_cast<int>(p % width);
+    const int y = static_cast<int>(p / width);
     map[x][y] = label;
     x0 = std::min(x0, x);
     x1 = std::max(x1, x);

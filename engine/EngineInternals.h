@@ -37,7 +37,7 @@ struct FrameWorkspace {
   T_Array<double> smoothL, smoothU, smoothV;
   LinkHeap heap;
   FrameBlock<M_RSST::RSSTRegion> regions;
-  FrameBlock<RSSTPixelList> pixelNodes;
+  FrameBlock<uint32_t> pixelNext;
   T_Array<int32_t> labelMap;
   T_Array<uint32_t> contourDumpMap;
   std::unique_ptr<CRSSTContour[]> contours;

@@ -51,18 +51,17 @@ void M_RSST::writeOutput(S_RegionStorage& result, unsigned margin) {
     label = 1;
   }
   forEachLiveRegion([&](int index, uint32_t) {
-    RSSTPixelList* pixel = regions[index].firstPixel;
-    E_RegionInfo* region = result.newRegion(static_cast<short>(edge + pixel->pixelIndex % width),
-                                            static_cast<short>(edge + pixel->pixelIndex / width));
+    uint32_t pixel = regions[index].firstPixel;
+    E_RegionInfo* region = result.newRegion(static_cast<short>(edge + pixel % width),
+                                            static_cast<short>(edge + pixel / width));
     double L = 0, u = 0, v = 0;
     modelOf(&regions[index]).getAverageColor(modelOf(&regions[index]).getDominantShadeList(), L, u, v);
     unsigned char r = 0, g = 0, b = 0;
     T_ColorConverter::luv2rgbPrime(L, u, v, r, g, b);
     region->writeRegRgb(r, g, b);
     region->setObjectID(label++);
-    for (pixel = pixel->next; pixel != nullptr; pixel = pixel->next)
-      result.addPel2Region(region, static_cast<short>(edge + pixel->pixelIndex % width),
-                           static_cast<short>(edge + pixel->pixelIndex / width));
+    for (pixel = pixelNext[pixel]; pixel != kNoPixel; pixel = pixelNext[pixel])
+      result.addPel2Region(region, static_cast<short>(edge + pixel % width), static_cast<short>(edge + pixel / width));
   });
   coverOddEdges(result, edge, width, height);
 }

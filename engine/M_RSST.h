@@ -27,22 +27,17 @@ struct RSSTLink {
   uint32_t next[2];
 };
 
-struct RSSTPixelList {
-  uint32_t pixelIndex;
-  RSSTPixelList* next;
-};
-
 // The parameter fields come first and are public: a caller tunes an engine by
 // setting them (or assigning a PAM_RSST to it) before processFrame.
 class VESKAR_EXPORT M_RSST : public PAM_RSST {
  public:
-  // What a merge reads of both regions comes first: the hot half of a 64-byte record.
-  struct RSSTRegion {
+  // One cache line per region, what a merge reads first.
+  struct alignas(64) RSSTRegion {
     double meanL, meanU, meanV;
     uint32_t pixelCount;
     uint32_t linkList;    // the first node of the region's links, newest first (0: none)
-    RSSTPixelList* firstPixel;
-    RSSTPixelList* lastPixel;
+    uint32_t firstPixel;  // the region's pixels, a list through pixelNext
+    uint32_t lastPixel;
     uint32_t searchMark;  // neighbour mark of a merge's redundancy search
     int32_t colorModelIndex;
     int32_t contourIndex;
@@ -52,6 +47,14 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   // Node ids of the link lists (see RSSTLink).
   static uint32_t linkOfNode(uint32_t node) { return node >> 1; }
   static uint32_t nodeOf(uint32_t link, int side) { return 2 * link + static_cast<uint32_t>(side); }
+
+  static constexpr uint32_t kNoPixel = UINT32_MAX;  // ends a pixel list
+
+  // Calls visit(pixelIndex) for the region's pixels in list order.
+  template <class Visit>
+  void forEachPixelOf(const RSSTRegion& r, const Visit& visit) const {
+    for (uint32_t p = r.firstPixel; p != kNoPixel; p = pixelNext[p]) visit(p);
+  }
 
   using LinkCostFunction = double (M_RSST::*)(RSSTRegion*, RSSTRegion*);
   using JointPropertiesFunction = void (M_RSST::*)(RSSTRegion*, RSSTRegion*);
@@ -263,7 +266,7 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   int16_t width = 0;
   uint32_t regionCount = 0;
   RSSTRegion* regions = nullptr;  // views into the frame's workspace
-  RSSTPixelList* pixelNodes = nullptr;
+  uint32_t* pixelNext = nullptr;  // the pixel after each pixel on its region's list
   LinkCostFunction linkCost;
   JointPropertiesFunction jointProperties;
   CRSSTContour* contours = nullptr;

@@ -28,7 +28,7 @@ void M_RSST::rsst_initRegionsArray() {
       region.meanV = planeV[x][y];
       region.pixelCount = 1;
       region.linkList = 0;
-      region.firstPixel = region.lastPixel = nullptr;
+      region.firstPixel = region.lastPixel = static_cast<uint32_t>(x + static_cast<long long>(y) * width);
       region.searchMark = 0;
       region.colorModelIndex = region.contourIndex = -1;
       region.linkCount = 0;
@@ -55,11 +55,8 @@ void M_RSST::rsst_setLink(int a, int b) {
 
 void M_RSST::rsst_initPL() {
   const long long count = static_cast<long long>(width) * height;
-  pixelNodes = frame().pixelNodes.take(count);
-  for (long long p = 0; p < count; ++p) {
-    pixelNodes[p] = RSSTPixelList{static_cast<uint32_t>(p), nullptr};
-    regions[p].firstPixel = regions[p].lastPixel = &pixelNodes[p];
-  }
+  pixelNext = frame().pixelNext.take(count);
+  for (long long p = 0; p < count; ++p) pixelNext[p] = kNoPixel;
 }
 
 void M_RSST::rsst_insertElementRLL(uint32_t node, uint32_t* head) {
@@ -96,7 +93,7 @@ void M_RSST::rsst_updateRegion(RSSTRegion* from, RSSTRegion* into) {
   (this->*jointProperties)(from, into);
   into->pixelCount += from->pixelCount;
   ++mergeGeneration_;  // before the survivor's links are re-priced with the new count
-  into->lastPixel->next = from->firstPixel;
+  pixelNext[into->lastPixel] = from->firstPixel;
   into->lastPixel = from->lastPixel;
 }
 
@@ -104,7 +101,7 @@ void M_RSST::rsst_freeMemory() {
   delete frame_;
   frame_ = nullptr;
   regions = nullptr;
-  pixelNodes = nullptr;
+  pixelNext = nullptr;
   contours = nullptr;
   colorModels = nullptr;
   contourCount = 0;

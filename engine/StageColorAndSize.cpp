@@ -104,30 +104,33 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
     const bool walkWhole = meansChanged || stale[a] != 0;
     const bool absorbedKeepsZeros = sameMeans(absorbed, survivor);
 
-    // Neighbour test. A short survivor list is marked once; a long one (the
-    // big region of a flat area) is never walked whole: each N is looked for
-    // by walking the survivor's and N's lists side by side, since both hold
-    // every live link of their region.
+    // Neighbour test. The far ends of a short survivor list are gathered
+    // once (nothing is written to the regions); a long one (the big region of
+    // a flat area) is never walked whole: each N is looked for by walking the
+    // survivor's and N's lists side by side, since both hold every live link
+    // of their region.
     const uint32_t survivorHead = survivor.linkList;
-    if (++searchMarkValue_ == 0) {
-      for (long long p = 0; p < regionTotal; ++p) regions[p].searchMark = 0;
-      searchMarkValue_ = 1;
-    }
-    bool marked = true;
-    int walked = 0;
-    for (uint32_t node = survivorHead; node != 0; node = heap().next(node)) {
-      if (++walked > 32) {
-        marked = false;
+    constexpr int kGathered = 32;
+    int32_t ends[kGathered];
+    int endCount = 0;
+    bool gathered = true;
+    for (uint32_t node = survivorHead; node != 0; node = links.next(node)) {
+      if (endCount == kGathered) {
+        gathered = false;
         break;
       }
-      regions[farEnd(node)].searchMark = searchMarkValue_;
+      ends[endCount++] = farEnd(node);
     }
     auto isNeighbour = [&](int n) {
       if (n == a) return true;
-      if (marked) return regions[n].searchMark == searchMarkValue_;
+      if (gathered) {
+        for (int i = 0; i < endCount; ++i)
+          if (ends[i] == n) return true;
+        return false;
+      }
       uint32_t p = survivorHead;
       uint32_t q = regions[n].linkList;
-      for (; p != 0 && q != 0; p = heap().next(p), q = heap().next(q)) {
+      for (; p != 0 && q != 0; p = links.next(p), q = links.next(q)) {
         if (links.link(linkOfNode(p)).heapIndex != 0 && farEnd(p) == n) return true;
         if (links.link(linkOfNode(q)).heapIndex != 0 && farEnd(q) == a) return true;
       }
@@ -137,7 +140,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
     uint32_t changeableHead = changeable[a];
     uint32_t next = 0;
     for (uint32_t node = absorbed.linkList; node != 0; node = next) {
-      next = heap().next(node);
+      next = links.next(node);
       const uint32_t id = linkOfNode(node);
       RSSTLink& link = links.link(id);
       if (link.heapIndex == 0) continue;
@@ -176,14 +179,14 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
         const uint32_t node = *slot;
         const uint32_t id = linkOfNode(node);
         if (links.link(id).heapIndex == 0) {
-          *slot = heap().next(node);
+          *slot = links.next(node);
           continue;
         }
         if (reprice(node, state[id]) && build) {
           *tail = node;
           tail = &nextChangeable[node];
         }
-        slot = &heap().next(node);
+        slot = &links.next(node);
       }
       *tail = kEnd;
       stale[a] = build ? 0 : 1;

@@ -61,8 +61,8 @@ class LabelOutputTest : public testing::Test {
   }
   std::vector<Pel> pixelListOf(int region, int margin) {
     std::vector<Pel> pels;
-    for (const RSSTPixelList* p = engine.regions[region].firstPixel; p != nullptr; p = p->next)
-      pels.emplace_back(margin + p->pixelIndex % engine.width, margin + p->pixelIndex / engine.width);
+    engine.forEachPixelOf(engine.regions[region],
+                          [&](uint32_t p) { pels.emplace_back(margin + p % engine.width, margin + p / engine.width); });
     return pels;
   }
   const E_RegionInfo* regionAt(int x, int y) {

@@ -64,9 +64,9 @@ TEST_F(GraphConstructionTest, ListsHoldNewestLinkFirstAndRegionsStartAsTheirPixe
   for (int p = 0; p < 16; ++p) {
     const EngineProbe::RSSTRegion& region = engine.regions[p];
     EXPECT_EQ(region.pixelCount, 1u);
-    EXPECT_EQ(region.firstPixel, region.lastPixel);
-    EXPECT_EQ(region.firstPixel->pixelIndex, static_cast<uint32_t>(p));
-    EXPECT_EQ(region.firstPixel->next, nullptr);
+    EXPECT_EQ(region.firstPixel, static_cast<uint32_t>(p));
+    EXPECT_EQ(region.lastPixel, static_cast<uint32_t>(p));
+    EXPECT_EQ(engine.pixelNext[p], EngineProbe::kNoPixel);
     EXPECT_EQ(region.meanU, engine.frame().smoothU.getPtr2Array()[p % 4][p / 4]);
   }
 }
@@ -182,14 +182,14 @@ TEST_F(MergeStepTest, AbsorbedRegionKeepsItsOldCountAndMeans) {
   EXPECT_EQ(absorbed.firstPixel, before.firstPixel);
   EXPECT_EQ(engine.regions[a].pixelCount, 2u);
   EXPECT_EQ(engine.regions[a].meanL, (before.meanL + survivorL) / 2);
-  EXPECT_EQ(engine.regions[a].firstPixel->pixelIndex, static_cast<uint32_t>(a));
-  EXPECT_EQ(engine.regions[a].firstPixel->next, before.firstPixel);
+  EXPECT_EQ(engine.regions[a].firstPixel, static_cast<uint32_t>(a));
+  EXPECT_EQ(engine.pixelNext[a], before.firstPixel);
   EXPECT_EQ(engine.regions[a].lastPixel, before.firstPixel);
 }
 
 TEST_F(MergeStepTest, ColourMeanWeighsByCountsBeforeTheMerge) {
-  EngineProbe::RSSTRegion from{10.0, 20.0, -30.0, 1, 0, nullptr, nullptr, 0, 0, 0, 0};
-  EngineProbe::RSSTRegion into{50.0, 0.0, 10.0, 3, 0, nullptr, nullptr, 0, 0, 0, 0};
+  EngineProbe::RSSTRegion from{10.0, 20.0, -30.0, 1, 0, 0, 0, 0, 0, 0, 0};
+  EngineProbe::RSSTRegion into{50.0, 0.0, 10.0, 3, 0, 0, 0, 0, 0, 0, 0};
   engine.jointProperties_ColorMean(&from, &into);
   EXPECT_EQ(into.meanL, 40.0);
   EXPECT_EQ(into.meanU, 5.0);
@@ -334,7 +334,7 @@ TEST_F(FirstStageTest, RecomputeReinstallsTheColourCosts) {
 class ColorAndSizeCostTest : public testing::Test {
  protected:
   static EngineProbe::RSSTRegion region(double L, double u, double v, uint32_t count) {
-    return EngineProbe::RSSTRegion{L, u, v, count, 0, nullptr, nullptr, 0, 0, 0, 0};
+    return EngineProbe::RSSTRegion{L, u, v, count, 0, 0, 0, 0, 0, 0, 0};
   }
   EngineProbe engine;
 };
