@@ -25,6 +25,7 @@ struct RSSTLink {
   int32_t regionA;     // survives a merge of this link
   int32_t regionB;     // is absorbed by it
   uint32_t next[2];
+  uint8_t zeroState;   // the first stage's bookkeeping of zero-cost links
 };
 
 // The parameter fields come first and are public: a caller tunes an engine by
@@ -42,6 +43,10 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
     int32_t colorModelIndex;
     int32_t contourIndex;
     int32_t linkCount;
+    // The first stage's bookkeeping: the links that can change, and whether
+    // that list may miss some.
+    uint32_t changeableList;
+    uint8_t changeableStale;
   };
 
   // Node ids of the link lists (see RSSTLink).

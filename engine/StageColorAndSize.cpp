@@ -74,10 +74,9 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
   const long long regionTotal = static_cast<long long>(width) * height;
   LinkHeap& links = heap();
   const long long linkTotal = links.capacity();
-  ScratchTable<uint8_t> state(rsst_emalloc(linkTotal + 1));
+  // Touched only where links settle at zero: on photos most of it is never
+  // paged in.
   ScratchTable<uint32_t> nextChangeable(rsst_emalloc(2 * (linkTotal + 1) * static_cast<long long>(sizeof(uint32_t))));
-  ScratchTable<uint32_t> changeable(rsst_emalloc(regionTotal * static_cast<long long>(sizeof(uint32_t))));
-  ScratchTable<uint8_t> stale(rsst_emalloc(regionTotal));
   // The far end of a node is the link's other side.
   auto farEnd = [&](uint32_t node) {
     const RSSTLink& link = links.link(linkOfNode(node));
@@ -86,8 +85,8 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
 
   // Nothing is known yet: every link gets priced once and every region walks
   // its whole list the first time it survives with unchanged means.
-  std::memset(state.get(), kPending, static_cast<std::size_t>(linkTotal + 1));
-  std::memset(stale.get(), 1, static_cast<std::size_t>(regionTotal));
+  for (uint32_t id = 1; id <= links.capacity(); ++id) links.link(id).zeroState = kPending;
+  for (long long p = 0; p < regionTotal; ++p) regions[p].changeableStale = 1;
 
   while (regionCount > limit) {
     const RSSTLink& top = links.atSlot(1);
@@ -101,7 +100,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
         !(before[0] == survivor.meanL && before[1] == survivor.meanU && before[2] == survivor.meanV);
     // Whose changeable list this merge keeps: none when the means changed
     // (every link is priced anyway; the list is rebuilt once they settle).
-    const bool walkWhole = meansChanged || stale[a] != 0;
+    const bool walkWhole = meansChanged || survivor.changeableStale != 0;
     const bool absorbedKeepsZeros = sameMeans(absorbed, survivor);
 
     // Neighbour test. The far ends of a short survivor list are gathered
@@ -137,7 +136,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
       return false;
     };
 
-    uint32_t changeableHead = changeable[a];
+    uint32_t changeableHead = survivor.changeableList;
     uint32_t next = 0;
     for (uint32_t node = absorbed.linkList; node != 0; node = next) {
       next = links.next(node);
@@ -152,7 +151,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
       ((node & 1) != 0 ? link.regionB : link.regionA) = a;
       rsst_insertElementRLL(node, &survivor.linkList);
       if (walkWhole) continue;
-      uint8_t& s = state[id];
+      uint8_t& s = link.zeroState;
       if (s == kZero && !absorbedKeepsZeros) s = kPending;
       if (s != kZero) {
         nextChangeable[node] = changeableHead;
@@ -166,14 +165,14 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
       const double cost = colorAndSizeCost(&regions[link.regionA], &regions[link.regionB], distance);
       if (cost != links.costInSlot(link.heapIndex)) links.reprice(link.heapIndex, cost);  // an equal cost would not move
       const bool zero = distance == 0;
-      if (!zero && s != kActive) stale[farEnd(node)] = 1;
+      if (!zero && s != kActive) regions[farEnd(node)].changeableStale = 1;
       s = zero ? kZero : kActive;
       return !zero;
     };
 
     if (walkWhole) {
       uint32_t* slot = &survivor.linkList;
-      uint32_t* tail = &changeable[a];
+      uint32_t* tail = &survivor.changeableList;
       const bool build = !meansChanged;
       while (*slot != 0) {
         const uint32_t node = *slot;
@@ -182,21 +181,21 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
           *slot = links.next(node);
           continue;
         }
-        if (reprice(node, state[id]) && build) {
+        if (reprice(node, links.link(id).zeroState) && build) {
           *tail = node;
           tail = &nextChangeable[node];
         }
         slot = &links.next(node);
       }
       *tail = kEnd;
-      stale[a] = build ? 0 : 1;
+      survivor.changeableStale = build ? 0 : 1;
     } else {
-      changeable[a] = changeableHead;
-      uint32_t* prev = &changeable[a];
+      survivor.changeableList = changeableHead;
+      uint32_t* prev = &survivor.changeableList;
       while (*prev != kEnd) {
         const uint32_t node = *prev;
         const uint32_t id = linkOfNode(node);
-        uint8_t& s = state[id];
+        uint8_t& s = links.link(id).zeroState;
         if (links.link(id).heapIndex != 0 && s != kZero && reprice(node, s)) prev = &nextChangeable[node];
         else *prev = nextChangeable[node];
       }
