@@ -1,4 +1,6 @@
 // The link heap's blocks and the link bookkeeping of a merge.
+#include <cstring>
+
 #include "engine/EngineInternals.h"
 
 void LinkHeap::allocate(uint32_t count) {
@@ -21,6 +23,13 @@ double M_RSST::costInSlot(uint32_t k) { return heap().costInSlot(k); }
 RSSTLink& M_RSST::linkRecord(uint32_t id) { return heap().link(id); }
 
 uint32_t& M_RSST::nextNode(uint32_t node) { return heap().next(node); }
+
+void LinkHeap::shrinkSlots() {
+  Slot* kept = static_cast<Slot*>(takeEngineBlock((static_cast<long long>(size_) + 1) * static_cast<long long>(sizeof(Slot))));
+  std::memcpy(kept, slots_, (static_cast<std::size_t>(size_) + 1) * sizeof(Slot));
+  std::free(slots_);
+  slots_ = kept;
+}
 
 unsigned M_RSST::rsst_upHeapLPA(unsigned k) { return heap().upHeap(k); }
 

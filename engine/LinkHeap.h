@@ -25,6 +25,9 @@ class VESKAR_EXPORT LinkHeap {
   // Room for count links; slot 0 is a sentinel no cost is below, and link 0
   // a record that stands for "no link".
   void allocate(uint32_t count);
+  // Gives back the slots beyond the heap's size: no link is pushed after the
+  // graph is built, and the first stage leaves a few hundred of millions.
+  void shrinkSlots();
   void release() {
     std::free(slots_);
     std::free(links_);
@@ -34,7 +37,7 @@ class VESKAR_EXPORT LinkHeap {
   }
 
   uint32_t size() const { return size_; }
-  uint32_t capacity() const { return capacity_; }
+  uint32_t capacity() const { return capacity_; }  // link records, 1..capacity
   RSSTLink& link(uint32_t id) { return links_[id]; }
   const RSSTLink& link(uint32_t id) const { return links_[id]; }
   uint32_t linkInSlot(uint32_t k) const { return slots_[k].link; }

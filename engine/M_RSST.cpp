@@ -55,9 +55,16 @@ void M_RSST::processFrame(S_CImageStorage& image, S_RegionStorage& result, unsig
   if (wantedRegions < 2) wantedRegions = 2;
   linkCost = &M_RSST::linkCost_ColorAndSize;
   jointProperties = &M_RSST::jointProperties_ColorMean;
-  rsst_initRSST();
+  // The graph reads the planes only for the regions' first means: they give
+  // their memory back before the links, the graph's largest part, are made,
+  // and the same input makes them again, bit for bit, for the contour stages.
+  rsst_initRegionsArray();
+  releasePlanes();
+  rsst_initLinks();
+  rsst_initPL();
   reportStep(Step::kGraph);
   merge_AvgColorAndSize(false, firstStageTarget);
+  heap().shrinkSlots();
   reportStep(Step::kFirstStage);
 
   allocateLUVModels(static_cast<int>(regionCount));
@@ -65,6 +72,8 @@ void M_RSST::processFrame(S_CImageStorage& image, S_RegionStorage& result, unsig
   reportStep(Step::kModels);
   allocateContours(static_cast<int>(regionCount));
   extractContours();
+  convertInput2LUV(&image, margin);
+  gaussianBlur();
   reportStep(Step::kContours);
   updateColorThreshold();
   reportStep(Step::kThreshold);
@@ -76,6 +85,11 @@ void M_RSST::processFrame(S_CImageStorage& image, S_RegionStorage& result, unsig
     reportStep(row.step);
   }
 
+  // The labels need the regions, their pixels and models only.
+  releasePlanes();
+  frame().labelMap.deallocateArray();
+  frame().contourDumpMap.deallocateArray();
+  deallocateContours();
   result.allocateStorage(image.getWidth(), image.getHeight());
   writeOutput(result, margin);
   reportStep(Step::kOutput);
@@ -84,6 +98,12 @@ void M_RSST::processFrame(S_CImageStorage& image, S_RegionStorage& result, unsig
     std::fclose(statFile);
     statFile = nullptr;
   }
+}
+
+void M_RSST::releasePlanes() {
+  frame().smoothL.deallocateArray();
+  frame().smoothU.deallocateArray();
+  frame().smoothV.deallocateArray();
 }
 
 void M_RSST::useLiteralPaths(bool literal) {

@@ -304,6 +304,7 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   // Helpers of the engine's own files, defined beside their users (the inline
   // and template ones in engine/EngineInternals.h); none is exported.
   VESKAR_NO_EXPORT void reportStep(const char* step);
+  VESKAR_NO_EXPORT void releasePlanes();
   VESKAR_NO_EXPORT void forceSmallestAboveFloor();
   VESKAR_NO_EXPORT void runStage(LinkCostFunction cost, void (M_RSST::*setLimits)() = nullptr);
   template <class Tests>

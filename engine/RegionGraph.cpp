@@ -8,14 +8,12 @@ void M_RSST::rsst_initRSST() {
   rsst_initRegionsArray();
   rsst_initLinks();
   rsst_initPL();
-  frame().labelMap.allocateArray(width, height);
-  frame().contourDumpMap.allocateArray(width, height);
-  ++mergeGeneration_;  // a new graph: nothing cached from an earlier frame holds
 }
 
 void M_RSST::rsst_initRegionsArray() {
   const long long count = static_cast<long long>(width) * height;
   regionCount = static_cast<uint32_t>(count);
+  ++mergeGeneration_;  // a new graph: nothing cached from an earlier frame holds
   regions = frame().regions.take(count);
   double** planeL = frame().smoothL.getPtr2Array();
   double** planeU = frame().smoothU.getPtr2Array();
