@@ -137,6 +137,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
     };
 
     uint32_t changeableHead = survivor.changeableList;
+    uint32_t moved = 0;  // the moved nodes lead the survivor's list afterwards
     uint32_t next = 0;
     for (uint32_t node = absorbed.linkList; node != 0; node = next) {
       next = links.next(node);
@@ -150,10 +151,10 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
       // The node stands for the absorbed end; it keeps its side.
       ((node & 1) != 0 ? link.regionB : link.regionA) = a;
       rsst_insertElementRLL(node, &survivor.linkList);
-      if (walkWhole) continue;
+      ++moved;
       uint8_t& s = link.zeroState;
       if (s == kZero && !absorbedKeepsZeros) s = kPending;
-      if (s != kZero) {
+      if (!walkWhole && s != kZero) {
         nextChangeable[node] = changeableHead;
         changeableHead = node;
       }
@@ -181,7 +182,17 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
           *slot = links.next(node);
           continue;
         }
-        if (reprice(node, links.link(id).zeroState) && build) {
+        uint8_t& s = links.link(id).zeroState;
+        // A zero link brought by the absorbed region to equal means keeps +0
+        // (see the move above): when a small region takes in a big flat one,
+        // only the small one's own links are priced.
+        const bool fromAbsorbed = moved > 0;
+        if (fromAbsorbed) --moved;
+        if (fromAbsorbed && s == kZero) {
+          slot = &links.next(node);
+          continue;
+        }
+        if (reprice(node, s) && build) {
           *tail = node;
           tail = &nextChangeable[node];
         }
