@@ -181,3 +181,14 @@ void RGBGammaCorrector::rgbGammaCorrection(unsigned char R, unsigned char G, uns
   G2 = table[G];
   B2 = table[B];
 }
+
+RgbPrimeToLuv::RgbPrimeToLuv() {
+  for (int i = 0; i < 256; ++i) linear[i] = T_ColorConverter::gammaCorrection(i * kOneOver255, kPrimeDecode);
+}
+
+void RgbPrimeToLuv::convert(unsigned char R, unsigned char G, unsigned char B, double& L, double& u,
+                            double& v) const {
+  double X, Y, Z;
+  linearRgb2xyz(linear[R], linear[G], linear[B], X, Y, Z);
+  T_ColorConverter::xyz2luv(X, Y, Z, L, u, v);
+}

@@ -193,3 +193,14 @@ class VESKAR_EXPORT RGBGammaCorrector {
  private:
   unsigned char table[256];
 };
+
+// rgbPrime2luv with the decoding curve tabulated: the same L*u*v* for every colour,
+// without the three powers per pixel.
+class VESKAR_EXPORT RgbPrimeToLuv {
+ public:
+  RgbPrimeToLuv();
+  void convert(unsigned char R, unsigned char G, unsigned char B, double& L, double& u, double& v) const;
+
+ private:
+  double linear[256];
+};

@@ -1,8 +1,44 @@
 // Working area in smoothed L*u*v*: conversion of the input and the two blur passes.
 #include <algorithm>
+#include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "color/T_ColorConverter.h"
 #include "engine/EngineInternals.h"
+
+namespace {
+
+// Neighbouring pixels of a photo often share a colour, and the cube root of the
+// conversion is its dearest part: recent colours are remembered by their bytes.
+class LuvOfRecentColors {
+ public:
+  LuvOfRecentColors() : slots_(kSlots) {}
+
+  void convert(unsigned char r, unsigned char g, unsigned char b, double& L, double& u, double& v) {
+    const uint32_t key = (uint32_t{r} << 16) | (uint32_t{g} << 8) | b;
+    Slot& slot = slots_[(key * 2654435761u) >> (32 - kBits)];
+    if (slot.key != key) {
+      slot.key = key;
+      toLuv_.convert(r, g, b, slot.L, slot.u, slot.v);
+    }
+    L = slot.L;
+    u = slot.u;
+    v = slot.v;
+  }
+
+ private:
+  static constexpr int kBits = 14;
+  static constexpr uint32_t kSlots = 1u << kBits;
+  struct Slot {
+    uint32_t key = UINT32_MAX;  // no colour has it
+    double L = 0, u = 0, v = 0;
+  };
+  std::vector<Slot> slots_;
+  RgbPrimeToLuv toLuv_;
+};
+
+}  // namespace
 
 void M_RSST::convertInput2LUV(S_CImageStorage* image, unsigned margin) {
   height = static_cast<int16_t>(image->getHeight() - 2 * margin);
@@ -14,31 +50,68 @@ void M_RSST::convertInput2LUV(S_CImageStorage* image, unsigned margin) {
   double** planeU = frame().smoothU.allocateArray(width, height);
   double** planeV = frame().smoothV.allocateArray(width, height);
   const short offset = static_cast<short>(margin);
+  LuvOfRecentColors toLuv;
+  E_Rgb** rgb = image->getPrimaryColor() == CM_RGB ? image->getRgbArray() : nullptr;
   for (int x = 0; x < width; ++x) {
     for (int y = 0; y < height; ++y) {
       unsigned char r = 0, g = 0, b = 0;
-      image->readPixelRgb(static_cast<short>(offset + x), static_cast<short>(offset + y), &r, &g, &b);
-      T_ColorConverter::rgbPrime2luv(r, g, b, planeL[x][y], planeU[x][y], planeV[x][y]);
+      if (rgb != nullptr) {
+        const E_Rgb& pixel = rgb[offset + x][offset + y];
+        r = pixel.r;
+        g = pixel.g;
+        b = pixel.b;
+      } else {
+        image->readPixelRgb(static_cast<short>(offset + x), static_cast<short>(offset + y), &r, &g, &b);
+      }
+      toLuv.convert(r, g, b, planeL[x][y], planeU[x][y], planeV[x][y]);
     }
   }
 }
 
 namespace {
 
-// One pass of the 3x3 kernel with clamped borders; the sum runs i outer, j
-// inner, starting from 0, so every pixel adds its nine terms in one fixed order.
-void blurPass(double** plane, double** temp, const double kernel[3][3], int width, int height) {
-  for (int x = 0; x < width; ++x) std::copy(plane[x], plane[x] + height, temp[x]);
+// One output column of the 3x3 kernel; left, middle and right are the input
+// columns x - 1, x, x + 1 (clamped). The sum runs i outer, j inner, starting
+// from 0, so every pixel adds its nine terms in one fixed order.
+void blurColumn(const double* left, const double* middle, const double* right, double* out,
+                const double kernel[3][3], int height) {
+  const double* column[3] = {left, middle, right};
+  auto pixel = [&](int y0, int y1, int y2) {
+    const int rows[3] = {y0, y1, y2};
+    double sum = 0;
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) sum += column[i][rows[j]] * kernel[i][j];
+    return sum;
+  };
+  out[0] = pixel(0, 0, std::min(1, height - 1));
+  // The same sum written out, so that the compiler can run pixels side by side.
+  for (int y = 1; y < height - 1; ++y) {
+    double sum = 0;
+    sum += left[y - 1] * kernel[0][0];
+    sum += left[y] * kernel[0][1];
+    sum += left[y + 1] * kernel[0][2];
+    sum += middle[y - 1] * kernel[1][0];
+    sum += middle[y] * kernel[1][1];
+    sum += middle[y + 1] * kernel[1][2];
+    sum += right[y - 1] * kernel[2][0];
+    sum += right[y] * kernel[2][1];
+    sum += right[y + 1] * kernel[2][2];
+    out[y] = sum;
+  }
+  if (height > 1) out[height - 1] = pixel(height - 2, height - 1, height - 1);
+}
+
+// One pass with clamped borders, in place: only the two columns it has
+// overwritten last are kept as they were.
+void blurPass(double** plane, std::vector<double>& previous, std::vector<double>& current,
+              const double kernel[3][3], int width, int height) {
+  std::copy(plane[0], plane[0] + height, current.begin());
+  std::copy(current.begin(), current.end(), previous.begin());
   for (int x = 0; x < width; ++x) {
-    const double* column[3];
-    for (int i = 0; i < 3; ++i) column[i] = temp[std::clamp(x + i - 1, 0, width - 1)];
-    for (int y = 0; y < height; ++y) {
-      const int rows[3] = {std::max(y - 1, 0), y, std::min(y + 1, height - 1)};
-      double sum = 0;
-      for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) sum += column[i][rows[j]] * kernel[i][j];
-      plane[x][y] = sum;
-    }
+    const double* right = x + 1 < width ? plane[x + 1] : current.data();
+    blurColumn(previous.data(), current.data(), right, plane[x], kernel, height);
+    std::swap(previous, current);
+    if (x + 1 < width) std::copy(plane[x + 1], plane[x + 1] + height, current.begin());
   }
 }
 
@@ -46,14 +119,14 @@ void blurPass(double** plane, double** temp, const double kernel[3][3], int widt
 
 void M_RSST::gaussianBlur() {
   double** planes[3] = {frame().smoothL.getPtr2Array(), frame().smoothU.getPtr2Array(), frame().smoothV.getPtr2Array()};
-  T_Array<double> temps[3];
   // Products of the 1-D weights, deliberately not renormalised: a flat area
   // loses about one percent of its value per pass.
   const double g[3] = {0.2236, 0.5477, 0.2236};
   double k[3][3];
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) k[i][j] = g[i] * g[j];
-  for (auto& temp : temps) temp.allocateArray(width, height);
+  if (width <= 0 || height <= 0) return;
+  std::vector<double> previous(height), current(height);
   for (int pass = 0; pass < 2; ++pass)
-    for (int p = 0; p < 3; ++p) blurPass(planes[p], temps[p].getPtr2Array(), k, width, height);
+    for (int p = 0; p < 3; ++p) blurPass(planes[p], previous, current, k, width, height);
 }

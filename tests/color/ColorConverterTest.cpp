@@ -235,4 +235,18 @@ TEST(LuvConversionTest, RoundTripsReturnEveryColourOfTheGrid) {
   EXPECT_EQ(worstPrime, 0);
 }
 
+TEST(LuvConversionTest, TabulatedPrimeConversionGivesTheSameBits) {
+  const RgbPrimeToLuv tabulated;
+  int different = 0;
+  for (int r = 0; r < 256; ++r)
+    for (int g = 0; g < 256; g += (r % 17 == 0 ? 1 : 51))
+      for (int b = 0; b < 256; b += 5) {
+        double L, u, v, L2, u2, v2;
+        C::rgbPrime2luv(r, g, b, L, u, v);
+        tabulated.convert(r, g, b, L2, u2, v2);
+        different += L != L2 || u != u2 || v != v2;
+      }
+  EXPECT_EQ(different, 0);
+}
+
 }  // namespace

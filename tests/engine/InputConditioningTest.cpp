@@ -1,6 +1,11 @@
 // Tests of input conditioning: the working area read into L*u*v* planes and the two blur passes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
 #include "EngineProbe.h"
 #include "color/T_ColorConverter.h"
 #include "support/ImageDrawing.h"
@@ -71,6 +76,38 @@ TEST_F(WorkingAreaTest, OddSizeAfterTheMarginIsEvenedToo) {
   EXPECT_EQ(engine.width, 24);  // 31 - 6 = 25
   EXPECT_EQ(engine.height, 6);
   expectReadFrom(3);
+}
+
+// Colours drawn from a pool of a few thousand, so that pixels both repeat
+// colours seen shortly before and evict them; every pixel must still get its own.
+TEST_F(WorkingAreaTest, RepeatedAndEvictedColoursConvertAsTheirOwn) {
+  for (ColorModel model : {CM_RGB, CM_YUV}) {
+    std::vector<E_Rgb> pool;
+    uint32_t state = 12345;
+    for (int i = 0; i < 3000; ++i) {
+      state = state * 1664525u + 1013904223u;
+      pool.emplace_back(state >> 24, (state >> 16) & 0xFF, (state >> 8) & 0xFF);
+    }
+    S_CImageStorage picture(160, 120, model);
+    for (short x = 0; x < 160; ++x)
+      for (short y = 0; y < 120; ++y) {
+        state = state * 1664525u + 1013904223u;
+        picture.writePixelRgb(x, y, &pool[(state >> 8) % pool.size()]);
+      }
+    EngineProbe converted;
+    converted.convertInput2LUV(&picture, 1);
+    int mismatches = 0;
+    for (int x = 0; x < converted.width; ++x)
+      for (int y = 0; y < converted.height; ++y) {
+        unsigned char r, g, b;
+        picture.readPixelRgb(static_cast<short>(x + 1), static_cast<short>(y + 1), &r, &g, &b);
+        double L, u, v;
+        T_ColorConverter::rgbPrime2luv(r, g, b, L, u, v);
+        mismatches += converted.frame().smoothL.getPtr2Array()[x][y] != L || converted.frame().smoothU.getPtr2Array()[x][y] != u ||
+                      converted.frame().smoothV.getPtr2Array()[x][y] != v;
+      }
+    EXPECT_EQ(mismatches, 0) << "model " << model;
+  }
 }
 
 TEST_F(WorkingAreaTest, ConvertingTwiceWithoutReleaseIsFatal) {
@@ -159,4 +196,40 @@ TEST_F(BlurTest, SingleBrightPixelSpreadsOverFiveByFive) {
     for (int y = 0; y < 10; ++y) total += L[x][y];
   EXPECT_NEAR(total, 100.0 * passOverFlat(1.0) * passOverFlat(1.0), 1e-10);
   EXPECT_EQ(countDifferent(engine.frame().smoothU, 0.0), 0);
+}
+
+// The nine terms of every pixel, clamped at the borders and added i outer,
+// j inner from 0, on planes of random values and of the smallest sizes.
+TEST_F(BlurTest, EveryPixelIsTheLiteralSumToTheBit) {
+  for (const auto& [width, height] : {std::pair{1, 1}, {2, 3}, {3, 2}, {1, 5}, {5, 1}, {7, 5}, {16, 9}}) {
+    allocatePlanes(width, height, 0.0, 0.0, 0.0);
+    std::vector<std::vector<double>> before(width, std::vector<double>(height));
+    uint32_t state = 777;
+    for (int x = 0; x < width; ++x)
+      for (int y = 0; y < height; ++y) {
+        state = state * 1664525u + 1013904223u;
+        before[x][y] = (state >> 8) / 65536.0 - 128.0;
+        engine.frame().smoothV.getPtr2Array()[x][y] = before[x][y];
+      }
+    for (int pass = 0; pass < 2; ++pass) {
+      std::vector<std::vector<double>> after(width, std::vector<double>(height));
+      for (int x = 0; x < width; ++x)
+        for (int y = 0; y < height; ++y) {
+          double sum = 0;
+          for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+              sum += before[std::clamp(x + i - 1, 0, width - 1)][std::clamp(y + j - 1, 0, height - 1)] * kernel(i, j);
+          after[x][y] = sum;
+        }
+      before = after;
+    }
+    engine.gaussianBlur();
+    int different = 0;
+    for (int x = 0; x < width; ++x)
+      for (int y = 0; y < height; ++y) different += engine.frame().smoothV.getPtr2Array()[x][y] != before[x][y];
+    EXPECT_EQ(different, 0) << width << " x " << height;
+    engine.frame().smoothL.deallocateArray();
+    engine.frame().smoothU.deallocateArray();
+    engine.frame().smoothV.deallocateArray();
+  }
 }
