@@ -202,9 +202,14 @@ ImageFile::~ImageFile() {
 
 bool ImageFile::refuse(const std::string& reason) {
   failure = reason;
+  releasePixels();
+  loaded = false;
+  return false;
+}
+
+void ImageFile::releasePixels() {
   if (image != nullptr) DestroyImage(image);
   image = nullptr;
-  return false;
 }
 
 // The format is decided here, from the bytes, and handed to the decoder
@@ -277,6 +282,9 @@ void ImageFile::decode(const unsigned char* bytes, size_t size) {
   if (image->colorspace == CMYKColorspace) TransformImageColorspace(image, sRGBColorspace);
   if (image->matte != MagickFalse && IsOpaqueImage(image, report.exception) == MagickFalse)
     notes.push_back("Dornick -> The image's transparency is ignored; its colours are used as they are.");
+  this->width = width;
+  this->height = height;
+  loaded = true;
 }
 
 // Refuses, before anything is decoded, an image too large for the storages or
@@ -296,24 +304,25 @@ bool ImageFile::checkSize(size_t width, size_t height) {
                                  usableMemoryBytes() / 1e9, maxPixels / 1e6));
 }
 
-RgbPlanes ImageFile::readPlanes() const {
-  const size_t width = image->columns;
-  const size_t height = image->rows;
-  const size_t area = width * height;
-  std::vector<float> interleaved(3 * area);
+// One row at a time: the floats of the whole image are never held at once.
+void ImageFile::exportRow(size_t y, float* samples) const {
   DecoderReport report;
-  const MagickBooleanType exported =
-      ExportImagePixels(image, 0, 0, width, height, "RGB", FloatPixel, interleaved.data(), report.exception);
+  const MagickBooleanType exported = ExportImagePixels(image, 0, static_cast<ssize_t>(y), width, 1, "RGB",
+                                                       FloatPixel, samples, report.exception);
   if (exported == MagickFalse) reportFatal("Dornick -> The image pixels could not be read!");
+}
 
+RgbPlanes ImageFile::readPlanes() const {
   RgbPlanes planes;
-  planes.red.resize(area);
-  planes.green.resize(area);
-  planes.blue.resize(area);
-  for (size_t i = 0; i < area; ++i) {
-    planes.red[i] = interleaved[3 * i];
-    planes.green[i] = interleaved[3 * i + 1];
-    planes.blue[i] = interleaved[3 * i + 2];
-  }
+  planes.red.resize(width * height);
+  planes.green.resize(width * height);
+  planes.blue.resize(width * height);
+  forEachRow([&](size_t y, const float* samples) {
+    for (size_t x = 0; x < width; ++x) {
+      planes.red[y * width + x] = samples[3 * x];
+      planes.green[y * width + x] = samples[3 * x + 1];
+      planes.blue[y * width + x] = samples[3 * x + 2];
+    }
+  });
   return planes;
 }

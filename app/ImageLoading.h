@@ -51,15 +51,21 @@ class ImageFile {
   ImageFile(const ImageFile&) = delete;
   ImageFile& operator=(const ImageFile&) = delete;
 
-  bool isLoaded() const { return image != nullptr; }
+  bool isLoaded() const { return loaded; }
   // Why the image was not loaded, one line.
   const std::string& getFailure() const { return failure; }
   // Things the user should know about a loaded image (frames, transparency, damage), one line each.
   const std::vector<std::string>& getNotes() const { return notes; }
-  int getWidth() const { return static_cast<int>(image->columns); }
-  int getHeight() const { return static_cast<int>(image->rows); }
-  // Only for a loaded image.
+  int getWidth() const { return static_cast<int>(width); }
+  int getHeight() const { return static_cast<int>(height); }
+  // Only for a loaded image whose pixels are still held.
   RgbPlanes readPlanes() const;
+  // Calls visit(y, samples) for every row, top to bottom: samples holds the
+  // row's red, green and blue in [0, 1], pixel by pixel, until visit returns.
+  template <class Visit>
+  void forEachRow(const Visit& visit) const;
+  // Frees the decoded pixels; the size and the notes stay.
+  void releasePixels();
 
  private:
   void setPixelLimit();
@@ -67,11 +73,24 @@ class ImageFile {
   void decode(const unsigned char* bytes, size_t size);
   bool checkSize(size_t width, size_t height);
   bool refuse(const std::string& reason);
+  void exportRow(size_t y, float* samples) const;
 
   LoadLimits limits;
   double maxPixels = 0.0;
   ImageInfo* imageInfo = nullptr;
   Image* image = nullptr;
+  bool loaded = false;
+  size_t width = 0;
+  size_t height = 0;
   std::string failure;
   std::vector<std::string> notes;
 };
+
+template <class Visit>
+void ImageFile::forEachRow(const Visit& visit) const {
+  std::vector<float> samples(3 * width);
+  for (size_t y = 0; y < height; ++y) {
+    exportRow(y, samples.data());
+    visit(y, static_cast<const float*>(samples.data()));
+  }
+}

@@ -35,34 +35,44 @@ unsigned char toByte(float planeValue) {
 
 // The input's colours as the engine sees them: red, green, blue bytes, row by row.
 std::vector<unsigned char> readColorBytes(const ImageFile& file) {
-  const RgbPlanes planes = file.readPlanes();
-  std::vector<unsigned char> rgb(3 * planes.red.size());
-  for (size_t i = 0; i < planes.red.size(); ++i) {
-    rgb[3 * i] = toByte(planes.red[i]);
-    rgb[3 * i + 1] = toByte(planes.green[i]);
-    rgb[3 * i + 2] = toByte(planes.blue[i]);
-  }
+  const size_t width = static_cast<size_t>(file.getWidth());
+  std::vector<unsigned char> rgb(3 * width * static_cast<size_t>(file.getHeight()));
+  file.forEachRow([&](size_t y, const float* samples) {
+    for (size_t i = 0; i < 3 * width; ++i) rgb[3 * width * y + i] = toByte(samples[i]);
+  });
   return rgb;
 }
 
-void fillColorImage(const std::vector<unsigned char>& rgb, int width, int height, S_CImageStorage& image) {
-  image.allocateStorage(static_cast<short>(width), static_cast<short>(height), CM_RGB);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const size_t i = static_cast<size_t>(y) * width + x;
-      image.writePixelRgb(static_cast<short>(x), static_cast<short>(y), rgb[3 * i], rgb[3 * i + 1],
-                          rgb[3 * i + 2]);
-    }
-  }
+void fillColorImage(const ImageFile& file, S_CImageStorage& image) {
+  const int width = file.getWidth();
+  image.allocateStorage(static_cast<short>(width), static_cast<short>(file.getHeight()), CM_RGB);
+  E_Rgb** columns = image.getRgbArray();
+  file.forEachRow([&](size_t y, const float* samples) {
+    for (int x = 0; x < width; ++x)
+      columns[x][y] = E_Rgb(toByte(samples[3 * x]), toByte(samples[3 * x + 1]), toByte(samples[3 * x + 2]));
+  });
 }
 
-int runArbitraryShape(const ImageFile& file, const Options& options) {
-  const std::vector<unsigned char> rgb = readColorBytes(file);
+// The same bytes read back from the storage, which the engine leaves as it found it.
+std::vector<unsigned char> colorBytesOf(const S_CImageStorage& image) {
+  const int width = image.getWidth();
+  const int height = image.getHeight();
+  std::vector<unsigned char> rgb(3ul * width * height);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      unsigned char* pixel = &rgb[3 * (static_cast<size_t>(y) * width + x)];
+      image.readPixelRgb(static_cast<short>(x), static_cast<short>(y), &pixel[0], &pixel[1], &pixel[2]);
+    }
+  return rgb;
+}
+
+int runArbitraryShape(ImageFile& file, const Options& options) {
   S_CImageStorage image;
   S_RegionStorage regions;
   const auto engine = std::make_unique<M_RSST>();
-  fillColorImage(rgb, file.getWidth(), file.getHeight(), image);
-  regions.allocateStorage(static_cast<short>(file.getWidth()), static_cast<short>(file.getHeight()));
+  fillColorImage(file, image);
+  // The storage holds every colour from here on.
+  file.releasePixels();
   const long area = static_cast<long>(file.getWidth()) * file.getHeight();
   std::unique_ptr<ProgressLine> progress;
   if (wantsProgressLine(isatty(fileno(stderr)) == 1, area)) {
@@ -70,12 +80,15 @@ int runArbitraryShape(const ImageFile& file, const Options& options) {
     progress->begin(file.getWidth(), file.getHeight());
     engine->setProgressObserver(&ProgressLine::observe, progress.get());
   }
+  // The engine sizes the result itself, after its own work tables are gone.
   engine->processFrame(image, regions, options.wanted, options.regionFloor, 0);
   progress.reset();
   std::printf("Number of regions : %d \n", static_cast<int>(regions.getRegionNumber()));
   // An image the engine declined leaves no regions, so there is no map to write.
   if (regions.getRegionNumber() == 0) return 1;
   if (regions.writeAsPGM(options.outputPath.c_str()) != 1) return 1;
+  const std::vector<unsigned char> rgb = options.needsColors() ? colorBytesOf(image) : std::vector<unsigned char>();
+  image.deallocateStorage();
   writeRequestedOutputs(options, labelsOfRegions(regions), rgb);
   return 0;
 }
@@ -86,8 +99,8 @@ int runGrid(const ImageFile& file, const Options& options) {
   const int status = runGridLayout(width, height, options.cellSize, options.outputPath.c_str());
   if (status != 0) return status;
   const GridLayout grid = makeGridLayout(width, height, options.cellSize);
-  const std::vector<unsigned char> rgb =
-      options.needsColors() ? readColorBytes(file) : std::vector<unsigned char>(3ul * width * height);
+  // Only the pictures and the table read colours.
+  const std::vector<unsigned char> rgb = options.needsColors() ? readColorBytes(file) : std::vector<unsigned char>();
   writeRequestedOutputs(options,
                         labelsOfGrid(gridLabels(grid, width, height), width, height,
                                      static_cast<long>(grid.getCellCount())),
@@ -125,7 +138,7 @@ int main(int argc, char** argv) {
     // The grid mode reads the colours only for the pictures and the table.
     if (options.needsColors()) limits.bytesPerPixel += kColorOutputBytesPerPixel;
   }
-  const ImageFile file(options.inputPath.c_str(), limits);
+  ImageFile file(options.inputPath.c_str(), limits);
   if (!file.isLoaded()) {
     std::fprintf(stderr, " could not load %s\n", options.inputPath.c_str());
     std::fprintf(stderr, "Dornick -> %s\n", file.getFailure().c_str());
