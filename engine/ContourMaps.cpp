@@ -91,11 +91,10 @@ double M_RSST::computeCPointLength(int x, int y) {
   return 1.2071;
 }
 
-// The label maps are taken here, after the first stage, whose graph is the
+// The label map is taken here, after the first stage, whose graph is the
 // frame's largest memory.
 void M_RSST::extractContours() {
   if (!frame().labelMap.isAllocated()) frame().labelMap.allocateArray(width, height);
-  if (!frame().contourDumpMap.isAllocated()) frame().contourDumpMap.allocateArray(width, height);
   int32_t** map = frame().labelMap.getPtr2Array();
   int next = 0;
   forEachLiveRegion([&](int index, uint32_t) {

@@ -113,10 +113,12 @@ long forEachNumber(const char* fileName, const std::function<void(float)>& visit
 
 }  // namespace
 
+// The picture's table lives only while the dump is written (a failed write
+// may have left the last one behind).
 void M_RSST::writeContours() {
-  uint32_t** map = frame().contourDumpMap.getPtr2Array();
-  for (int x = 0; x < width; ++x)
-    for (int y = 0; y < height; ++y) map[x][y] = 0;
+  if (contours == nullptr) reportFatal("M_RSST::writeContours(), there are no contours to draw!");
+  frame().contourDumpMap.deallocateArray();
+  uint32_t** map = frame().contourDumpMap.allocateArray(width, height);
   forEachLiveRegion([&](int index, uint32_t) {
     const CRSSTContour& contour = contourOf(&regions[index]);
     for (uint32_t i = 0; i < contour.nPixels; ++i)
@@ -124,6 +126,7 @@ void M_RSST::writeContours() {
   });
   char fileName[] = "contours.ppm";
   saveUCHARTableAsImage(map, width, height, fileName);
+  frame().contourDumpMap.deallocateArray();
 }
 
 // The declared height counts each band's separator row, so the header matches

@@ -396,5 +396,5 @@ TEST_F(DumpDeathTest, FailuresEndTheProcessWithTheirOwnMessages) {
                     "\nsaveUCHARTableAsImage, Open file failed!!!");
   std::filesystem::create_directory("shades.ppm");  // a directory cannot be opened for writing
   EXPECT_DUMP_FATAL(probe.writeColorShades(), "\nM_RSST::writeColorShades(), Open file failed!!!");
-  EXPECT_FATAL(probe.writeContours(), "T_Array::getPtr2Array( void ), Array has NOT been allocated!");
+  EXPECT_FATAL(probe.writeContours(), "M_RSST::writeContours(), there are no contours to draw!");
 }

@@ -216,3 +216,28 @@ TEST(RepeatedFramesTest, OneEngineGivesTheSameResultAgainAndAfterAnotherFrame) {
   EXPECT_EQ(labelsOf(afterOther), labelsOf(fresh));
   EXPECT_EQ(coloursOf(afterOther), coloursOf(fresh));
 }
+
+// The first stage and the output are where the memory peaks: no full-size table
+// that neither needs may be held there.
+TEST(FrameMemoryTest, TablesNoStepNeedsAreNotHeldAtTheTwoPeaks) {
+  class TableWatcher : public EngineProbe {
+   public:
+    std::vector<std::string> held;
+
+   protected:
+    void stepDone(const char* step) override {
+      const std::string name = step;
+      if (name != M_RSST::Step::kFirstStage && name != M_RSST::Step::kOutput) return;
+      if (frame().labelMap.isAllocated()) held.push_back(name + ": label map");
+      if (frame().contourDumpMap.isAllocated()) held.push_back(name + ": contour picture");
+      if (name == M_RSST::Step::kOutput && frame().smoothL.isAllocated()) held.push_back(name + ": smoothed planes");
+    }
+  };
+  S_CImageStorage image;
+  drawNoisyScene(image, {"RG", "BK"}, 8, 12, 3);
+  S_RegionStorage result;
+  TableWatcher engine;
+  engine.processFrame(image, result, 3, 0, 0);
+  EXPECT_EQ(result.getRegionNumber(), 3);
+  EXPECT_EQ(engine.held, std::vector<std::string>());
+}
