@@ -108,6 +108,7 @@ void M_RSST::extractContours() {
   });
   // Column by column, top to bottom: the order every contour lists its pixels in.
   const LabelView view = LabelView::of(frame().labelMap, width, height);
+  scratch_->bandColumn = -1;
   std::vector<int> rows;
   std::vector<unsigned char> codes;
   for (int x = 0; x < width; ++x) {
@@ -122,6 +123,7 @@ void M_RSST::extractContours() {
           x, y, static_cast<float>(computeCPointLength(x, y)), codes[i]);
     }
   }
+  std::vector<uint16_t>().swap(scratch_->bandCounts);
 }
 
 // Codes of the count contour pixels in column x at the given rows, each
@@ -133,35 +135,66 @@ void M_RSST::codeColumnByWindows(int x, const int* rows, int count, unsigned cha
     if (window.inside(x, rows[i])) codes[i] = window.code(window.count(map, map[x][rows[i]], x, rows[i]));
 }
 
-// Long columns of contour pixels under a large window are counted with a
-// window histogram that slides down the column; the counts are the same.
+namespace {
+
+// For the current column x and every row j, how many pixels of each contour's
+// label lie in row j between columns x - r and x + r. The next column changes
+// two entries a row, and a window's count is the sum of its 2r + 1 rows.
+struct LabelBand {
+  std::vector<uint16_t>& counts;  // [contour * height + row]
+  int32_t** map;
+  const M_RSST::RSSTRegion* regions;
+  int r;
+  int height;
+
+  std::size_t entry(int i, int j) const {
+    return static_cast<std::size_t>(regions[map[i][j]].contourIndex) * height + j;
+  }
+  void fill(int x) {
+    std::fill(counts.begin(), counts.end(), 0);
+    for (int i = x - r; i <= x + r; ++i)
+      for (int j = 0; j < height; ++j) ++counts[entry(i, j)];
+  }
+  void step(int x) {
+    for (int j = 0; j < height; ++j) {
+      --counts[entry(x - 1 - r, j)];
+      ++counts[entry(x + r, j)];
+    }
+  }
+  unsigned window(int x, int y) const {
+    const uint16_t* rows = &counts[entry(x, y)];
+    unsigned same = 0;
+    for (int j = -r; j <= r; ++j) same += rows[j];
+    return same;
+  }
+};
+
+// Beyond this many entries the band would outweigh the image: columns are counted window by window.
+constexpr long long kMaxBandEntries = 1LL << 22;
+
+}  // namespace
+
+// Codes of a column from the label band, moved on from the column before
+// when that was the last one coded.
 void M_RSST::codeColumnSliding(int x, const int* rows, int count, unsigned char* codes) {
   const JaggednessWindow window{jaggednessRadius, width, height};
   const int r = jaggednessRadius;
-  const long long side = 2 * r + 1;
-  if (static_cast<long long>(count) * side * side <= 2 * side * height || x - r < 0 || x + r + 1 > width) {
+  if (x - r < 0 || x + r + 1 > width) return;  // no window fits: every code stays 0
+  const long long entries = static_cast<long long>(contourCount) * height;
+  if (entries > kMaxBandEntries && entries > static_cast<long long>(width) * height / 2) {
     codeColumnByWindows(x, rows, count, codes);
     return;
   }
-  int32_t** map = frame().labelMap.getPtr2Array();
-  std::vector<int32_t>& histogram = scratch_->windowHistogram;
-  if (histogram.size() < static_cast<std::size_t>(contourCount)) histogram.assign(contourCount, 0);
-  auto addRow = [&](int y, int delta) {
-    for (int i = x - r; i <= x + r; ++i) histogram[regions[map[i][y]].contourIndex] += delta;
-  };
-  for (int y = 0; y < 2 * r + 1 && y < height; ++y) addRow(y, +1);
-  int top = 0;  // window covers rows top..top+2r
-  int i = 0;
-  while (i < count && rows[i] < r) ++i;
-  for (; i < count && rows[i] + r + 1 <= height; ++i) {
-    while (top < rows[i] - r) {
-      addRow(top, -1);
-      addRow(top + 2 * r + 1, +1);
-      ++top;
-    }
-    codes[i] = window.code(histogram[regions[map[x][rows[i]]].contourIndex]);
-  }
-  for (int y = top; y < top + 2 * r + 1 && y < height; ++y) addRow(y, -1);
+  std::vector<uint16_t>& counts = scratch_->bandCounts;
+  counts.resize(static_cast<std::size_t>(entries));
+  LabelBand band{counts, frame().labelMap.getPtr2Array(), regions, r, height};
+  if (scratch_->bandColumn == x - 1)
+    band.step(x);
+  else
+    band.fill(x);
+  scratch_->bandColumn = x;
+  for (int i = 0; i < count; ++i)
+    if (window.inside(x, rows[i])) codes[i] = window.code(band.window(x, rows[i]));
 }
 
 // A merge only turns from's pixels into's label, so a code can change only

@@ -17,7 +17,8 @@
 // Tables kept between merges and frames so that the hot steps allocate nothing.
 struct EngineScratch {
   std::vector<int32_t> windowCounts;     // summed-area table of the jaggedness recount
-  std::vector<int32_t> windowHistogram;  // sliding window counts of the contour extraction
+  std::vector<uint16_t> bandCounts;      // label band of the contour extraction, while it runs
+  int bandColumn = -1;                   // the column the band stands at; -1: none yet
   std::vector<uint32_t> pendingRecount;
   std::unique_ptr<CRSSTContour> mergeList;  // the contour of a merge, before it is stored
   uint64_t smallestGeneration = UINT64_MAX;  // the merge generation smallestCount was taken at
@@ -26,7 +27,6 @@ struct EngineScratch {
   // The tables sized to a frame's image; the next frame grows them afresh.
   void releaseFrameTables() {
     std::vector<int32_t>().swap(windowCounts);
-    std::vector<int32_t>().swap(windowHistogram);
   }
 };
 
