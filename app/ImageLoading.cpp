@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "storage/Report.h"
+#include "storage/S_CImageStorage.h"
 
 namespace {
 
@@ -325,4 +326,13 @@ RgbPlanes ImageFile::readPlanes() const {
     }
   });
   return planes;
+}
+
+void ImageFile::fillStorage(S_CImageStorage& storage) const {
+  storage.allocateStorage(static_cast<short>(width), static_cast<short>(height), CM_RGB);
+  E_Rgb** columns = storage.getRgbArray();
+  forEachRow([&](size_t y, const float* samples) {
+    for (size_t x = 0; x < width; ++x)
+      columns[x][y] = E_Rgb(sampleByte(samples[3 * x]), sampleByte(samples[3 * x + 1]), sampleByte(samples[3 * x + 2]));
+  });
 }

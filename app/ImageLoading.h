@@ -9,10 +9,17 @@
 
 #include <magick/MagickCore.h>
 
+#include "color/T_ColorConverter.h"
+
+class S_CImageStorage;
+
 // Red, green and blue in [0, 1], row by row (element y * width + x).
 struct RgbPlanes {
   std::vector<float> red, green, blue;
 };
+
+// A sample in [0, 1] as the byte the engine sees.
+inline unsigned char sampleByte(float value) { return colorkernel::nearest8(static_cast<double>(value) * 255.0); }
 
 // Keeps ImageMagick initialised for the lifetime of the object.
 class MagickSession {
@@ -64,6 +71,8 @@ class ImageFile {
   // row's red, green and blue in [0, 1], pixel by pixel, until visit returns.
   template <class Visit>
   void forEachRow(const Visit& visit) const;
+  // Allocates storage as an RGB image of this size and fills it with sampleByte of every sample.
+  void fillStorage(S_CImageStorage& storage) const;
   // Frees the decoded pixels; the size and the notes stay.
   void releasePixels();
 

@@ -29,28 +29,14 @@ constexpr int kMaxImageSide = 32767;
 // (about 15 bytes measured at 4 megapixels; twice that for safety).
 constexpr double kColorOutputBytesPerPixel = 32.0;
 
-unsigned char toByte(float planeValue) {
-  return T_ColorConverter::round_double2uchar(static_cast<double>(planeValue) * 255.0);
-}
-
 // The input's colours as the engine sees them: red, green, blue bytes, row by row.
 std::vector<unsigned char> readColorBytes(const ImageFile& file) {
   const size_t width = static_cast<size_t>(file.getWidth());
   std::vector<unsigned char> rgb(3 * width * static_cast<size_t>(file.getHeight()));
   file.forEachRow([&](size_t y, const float* samples) {
-    for (size_t i = 0; i < 3 * width; ++i) rgb[3 * width * y + i] = toByte(samples[i]);
+    for (size_t i = 0; i < 3 * width; ++i) rgb[3 * width * y + i] = sampleByte(samples[i]);
   });
   return rgb;
-}
-
-void fillColorImage(const ImageFile& file, S_CImageStorage& image) {
-  const int width = file.getWidth();
-  image.allocateStorage(static_cast<short>(width), static_cast<short>(file.getHeight()), CM_RGB);
-  E_Rgb** columns = image.getRgbArray();
-  file.forEachRow([&](size_t y, const float* samples) {
-    for (int x = 0; x < width; ++x)
-      columns[x][y] = E_Rgb(toByte(samples[3 * x]), toByte(samples[3 * x + 1]), toByte(samples[3 * x + 2]));
-  });
 }
 
 // The same bytes read back from the storage, which the engine leaves as it found it.
@@ -70,7 +56,7 @@ int runArbitraryShape(ImageFile& file, const Options& options) {
   S_CImageStorage image;
   S_RegionStorage regions;
   const auto engine = std::make_unique<M_RSST>();
-  fillColorImage(file, image);
+  file.fillStorage(image);
   // The storage holds every colour from here on.
   file.releasePixels();
   const long area = static_cast<long>(file.getWidth()) * file.getHeight();

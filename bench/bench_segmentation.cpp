@@ -1,4 +1,5 @@
-// Times each step of the segmentation pipeline on synthetic images and binary PPM photos.
+// Times each step of the segmentation pipeline on synthetic images and on photos
+// loaded through the program's own loader.
 #include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -11,10 +12,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <limits>
 #include <string>
 #include <vector>
 
+#include "app/ImageLoading.h"
 #include "engine/M_RSST.h"
 #include "storage/Report.h"
 #include "storage/S_CImageStorage.h"
@@ -29,10 +30,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kUsage =
-    "usage: bench_segmentation [--sizes WxH,...|none] [--counts N,...] [--runs N] [photo.ppm ...]\n"
+    "usage: bench_segmentation [--sizes WxH,...|none] [--counts N,...] [--runs N] [photo ...]\n"
     "  defaults: --sizes 640x480,1000x1000,2560x1600 --counts 0,2,10,40 --runs 3\n"
     "  count 0 lets the merging rules decide (wanted 0, floor 255); N forces N regions (floor 0)\n"
-    "  photos are binary PPM (P6) files; bench/run.sh converts other formats\n";
+    "  photos are read as Dornick reads them (PNG, JPEG, PNM, ...); their loading is timed too\n";
 
 struct Options {
   std::vector<std::pair<int, int>> sizes{{640, 480}, {1000, 1000}, {2560, 1600}};
@@ -179,43 +180,23 @@ uint32_t drawSynthetic(S_CImageStorage& image, int width, int height) {
   return sum.value();
 }
 
-// Header numbers of a PPM, with '#' comments allowed between them.
-long readHeaderNumber(std::istream& in) {
-  in >> std::ws;
-  while (in.peek() == '#') {
-    in.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
-    in >> std::ws;
-  }
-  long value = -1;
-  in >> value;
-  return in ? value : -1;
-}
-
-// Binary PPM (P6) with 8-bit samples only: what `convert ... ppm:` writes with -depth 8.
-// Returns the Adler-32 of the samples as stored in the file.
-uint32_t readBinaryPpm(const std::string& path, S_CImageStorage& image) {
-  const std::string failure = "bench_segmentation -> Cannot read an 8-bit binary PPM (P6) from " + path;
-  std::ifstream in(path, std::ios::binary);
-  char magic[2] = {0, 0};
-  in.read(magic, 2);
-  if (!in || magic[0] != 'P' || magic[1] != '6') reportFatal(failure.c_str());
-  const long width = readHeaderNumber(in);
-  const long height = readHeaderNumber(in);
-  const long maxValue = readHeaderNumber(in);
-  if (width < 5 || height < 5 || width > 32767 || height > 32767 || maxValue < 1 || maxValue > 255)
-    reportFatal(failure.c_str());
-  in.get();  // the single whitespace before the samples
-  std::vector<unsigned char> samples(static_cast<size_t>(width) * height * 3);
-  in.read(reinterpret_cast<char*>(samples.data()), static_cast<std::streamsize>(samples.size()));
-  if (!in) reportFatal(failure.c_str());
-  image.allocateStorage(static_cast<short>(width), static_cast<short>(height), CM_RGB);
-  const unsigned char* rgb = samples.data();
-  for (short y = 0; y < height; ++y) {
-    for (short x = 0; x < width; ++x, rgb += 3)
-      image.writePixelRgb(x, y, rgb[0] * 255 / maxValue, rgb[1] * 255 / maxValue, rgb[2] * 255 / maxValue);
-  }
+// Dornick's loading path: the file decoded, its samples rounded into the
+// storage and the decoder's image freed. Returns the Adler-32 of the storage's
+// bytes, row by row.
+uint32_t loadPhoto(const std::string& path, S_CImageStorage& image, double& loadingMs) {
+  const Clock::time_point start = Clock::now();
+  ImageFile file(path.c_str());
+  if (!file.isLoaded()) reportFatal(("bench_segmentation -> " + path + ": " + file.getFailure()).c_str());
+  file.fillStorage(image);
+  file.releasePixels();
+  loadingMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
   Adler32 sum;
-  for (unsigned char sample : samples) sum.add(sample);
+  for (short y = 0; y < image.getHeight(); ++y)
+    for (short x = 0; x < image.getWidth(); ++x) {
+      unsigned char rgb[3] = {0, 0, 0};
+      image.readPixelRgb(x, y, &rgb[0], &rgb[1], &rgb[2]);
+      for (unsigned char sample : rgb) sum.add(sample);
+    }
   return sum.value();
 }
 
@@ -460,6 +441,7 @@ std::string baseName(const std::string& path) {
 
 int main(int argc, char** argv) {
   const Options options = parseOptions(argc, argv);
+  MagickSession magick(argv[0]);
   printHeader(options, resetPeakMemory());
   TimedEngine engine;
   std::vector<GrowthPoint> growth;
@@ -471,7 +453,10 @@ int main(int argc, char** argv) {
   }
   for (const std::string& path : options.photos) {
     S_CImageStorage image;
-    const uint32_t checksum = readBinaryPpm(path, image);
+    double loadingMs = 0;
+    const uint32_t checksum = loadPhoto(path, image, loadingMs);
+    std::printf("\nloading %s: %.1f ms (decoding, rounding into the storage, freeing the decoded image)\n",
+                baseName(path).c_str(), loadingMs);
     benchSubject(engine, image, {baseName(path), false, image.getWidth(), image.getHeight()}, checksum, options,
                  growth);
   }

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs bench_segmentation, converting photos to binary PPM first when ImageMagick's convert is present.
+# Runs bench_segmentation on photos converted to binary PPM first when ImageMagick's convert is
+# present (the benchmark reads other formats itself too, as Dornick does).
 #
 #   bench/run.sh [--sizes WxH,...|none] [--counts N,...] [--runs N] [photo ...]
 #
