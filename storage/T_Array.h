@@ -1,6 +1,8 @@
-// Checked 2-D array indexed [x][y]: one allocation per column.
+// Checked 2-D array indexed [x][y]: columns side by side in one block, so a
+// freed image-sized array goes back to the system at once.
 #pragma once
 
+#include <cstddef>
 #include <new>
 
 #include "storage/Report.h"
@@ -24,22 +26,19 @@ class T_Array {
     this->height = heigth;
     columns = new (std::nothrow) T*[width > 0 ? width : 1];
     if (columns == nullptr) reportAllocationFailure();
-    for (short x = 0; x < width; ++x) columns[x] = nullptr;
-    for (short x = 0; x < width; ++x) {
-      // Value-initialised: class elements start at zero; scalars are cleared
-      // too, which costs little and keeps reads of unwritten pixels defined.
-      columns[x] = new (std::nothrow) T[heigth > 0 ? heigth : 1]();
-      if (columns[x] == nullptr) reportAllocationFailure();
-    }
+    // Value-initialised: class elements start at zero; scalars are cleared
+    // too, which costs little and keeps reads of unwritten pixels defined.
+    const std::size_t elements = static_cast<std::size_t>(width) * static_cast<std::size_t>(heigth);
+    block = new (std::nothrow) T[elements > 0 ? elements : 1]();
+    if (block == nullptr) reportAllocationFailure();
+    for (short x = 0; x < width; ++x) columns[x] = block + static_cast<std::size_t>(x) * static_cast<std::size_t>(heigth);
     return columns;
   }
 
   void deallocateArray() {
     if (columns == nullptr) return;
-    for (short x = 0; x < width; ++x) {
-      delete[] columns[x];
-      columns[x] = nullptr;
-    }
+    delete[] block;
+    block = nullptr;
     delete[] columns;
     columns = nullptr;
   }
@@ -84,4 +83,5 @@ class T_Array {
   short width = -1;
   short height = -1;
   T** columns = nullptr;
+  T* block = nullptr;
 };
