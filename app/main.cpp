@@ -1,4 +1,5 @@
 // Dornick: segments an image file, or cuts it into a grid, and writes a PGM label map.
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -101,6 +102,12 @@ void printVersions() {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef M_MMAP_THRESHOLD
+  // Image-sized blocks map straight from the system, so the ones freed while
+  // the region graph is built (planes, decoded image) really go back; left
+  // alone, the allocator raises this threshold on the first such free.
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#endif
   const Options options = parseCommandLine(argc, argv);
   if (options.request == Request::Help) {
     printHelp(stdout);
