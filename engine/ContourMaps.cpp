@@ -123,7 +123,7 @@ void M_RSST::extractContours() {
           x, y, static_cast<float>(computeCPointLength(x, y)), codes[i]);
     }
   }
-  std::vector<uint16_t>().swap(scratch_->bandCounts);
+  std::vector<uint16_t>().swap(frame().bandCounts);
 }
 
 // Codes of the count contour pixels in column x at the given rows, each
@@ -185,7 +185,7 @@ void M_RSST::codeColumnSliding(int x, const int* rows, int count, unsigned char*
     codeColumnByWindows(x, rows, count, codes);
     return;
   }
-  std::vector<uint16_t>& counts = scratch_->bandCounts;
+  std::vector<uint16_t>& counts = frame().bandCounts;
   counts.resize(static_cast<std::size_t>(entries));
   LabelBand band{counts, frame().labelMap.getPtr2Array(), regions, r, height};
   if (scratch_->bandColumn == x - 1)
@@ -278,7 +278,7 @@ void M_RSST::recodeReachedPixels(CRSSTContour& list, int label, int x0, int y0, 
     return;
   }
   // sat[(i)*(boxH+1) + j] counts the label over box columns < i and rows < j.
-  std::vector<int32_t>& sat = scratch_->windowCounts;
+  std::vector<int32_t>& sat = frame().windowCounts;
   sat.assign(static_cast<std::size_t>((boxW + 1) * (boxH + 1)), 0);
   for (long long i = 0; i < boxW; ++i) {
     const int32_t* column = map[bx0 + i];

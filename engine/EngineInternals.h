@@ -14,20 +14,13 @@
 #include "storage/S_CImageStorage.h"
 #include "storage/S_RegionStorage.h"
 
-// Tables kept between merges and frames so that the hot steps allocate nothing.
+// Small tables kept between merges and frames so that the hot steps allocate nothing.
 struct EngineScratch {
-  std::vector<int32_t> windowCounts;     // summed-area table of the jaggedness recount
-  std::vector<uint16_t> bandCounts;      // label band of the contour extraction, while it runs
-  int bandColumn = -1;                   // the column the band stands at; -1: none yet
+  int bandColumn = -1;                   // the column the label band stands at; -1: none yet
   std::vector<uint32_t> pendingRecount;
   std::unique_ptr<CRSSTContour> mergeList;  // the contour of a merge, before it is stored
   uint64_t smallestGeneration = UINT64_MAX;  // the merge generation smallestCount was taken at
   uint32_t smallestCount = 0;
-
-  // The tables sized to a frame's image; the next frame grows them afresh.
-  void releaseFrameTables() {
-    std::vector<int32_t>().swap(windowCounts);
-  }
 };
 
 // Everything one frame takes, from the planes to the colour models. The
@@ -42,6 +35,8 @@ struct FrameWorkspace {
   T_Array<uint32_t> contourDumpMap;
   std::unique_ptr<CRSSTContour[]> contours;
   std::unique_ptr<CLUVColorModel[]> colorModels;
+  std::vector<uint16_t> bandCounts;   // label band of the contour extraction, while it runs
+  std::vector<int32_t> windowCounts;  // summed-area table of the jaggedness recount
 };
 
 inline FrameWorkspace& M_RSST::frame() {

@@ -104,5 +104,4 @@ void M_RSST::rsst_freeMemory() {
   colorModels = nullptr;
   contourCount = 0;
   colorModelCount = 0;
-  scratch_->releaseFrameTables();
 }
