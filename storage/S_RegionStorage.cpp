@@ -1,9 +1,11 @@
 // Region storage: region list, per-pel chains and the PGM label-map writer.
 #include "storage/S_RegionStorage.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "storage/PgmFormat.h"
 #include "storage/Report.h"
@@ -96,9 +98,15 @@ void S_RegionStorage::allocateStorage(short width, short height) {
   }
 }
 
-// The size is kept: only the regions and the map go.
+// The size is kept: only the regions and the map go. The map goes with the
+// regions, so no pel is cleared one by one.
 void S_RegionStorage::deallocateStorage() {
-  removeAllRegions();
+  while (regionList != nullptr) {
+    E_RegionInfo* next = regionList->nextRegion;
+    delete regionList;
+    regionList = next;
+  }
+  regionNumber = 0;
   if (pelMap == nullptr) return;
   for (short x = 0; x < width; ++x) delete[] pelMap[x];
   delete[] pelMap;
@@ -303,12 +311,24 @@ int S_RegionStorage::writeAsPGM(const char* path) const {
   return 1;
 }
 
-// Row order; a label that was never set (-1) writes as 255 or 65535.
+// Row order, a band of rows at a time: the map is held column by column, so
+// each column's share of the band is read in one run. A label that was never
+// set (-1) writes as 255 or 65535.
 bool S_RegionStorage::writeLabels(std::FILE* file, bool wide) const {
-  for (short y = 0; y < height; ++y)
-    for (short x = 0; x < width; ++x) {
-      const auto label = static_cast<unsigned short>(pel(x, y).region->objectID);
-      if (!pgm::putSample(file, label, wide)) return false;
-    }
+  constexpr int kBandRows = 32;
+  const std::size_t sampleBytes = wide ? 2 : 1;
+  std::vector<unsigned char> band(sampleBytes * static_cast<std::size_t>(width) * kBandRows);
+  for (int top = 0; top < height; top += kBandRows) {
+    const int rows = std::min(kBandRows, height - top);
+    for (short x = 0; x < width; ++x)
+      for (int j = 0; j < rows; ++j) {
+        const auto label = static_cast<unsigned short>(pel(x, static_cast<short>(top + j)).region->objectID);
+        unsigned char* sample = &band[sampleBytes * (static_cast<std::size_t>(j) * width + x)];
+        sample[0] = static_cast<unsigned char>(label & 0xFFu);
+        if (wide) sample[1] = static_cast<unsigned char>(label >> 8);
+      }
+    const std::size_t bytes = sampleBytes * static_cast<std::size_t>(width) * rows;
+    if (std::fwrite(band.data(), 1, bytes, file) != bytes) return false;
+  }
   return true;
 }
