@@ -74,6 +74,8 @@ int runArbitraryShape(ImageFile& file, const Options& options) {
   // An image the engine declined leaves no regions, so there is no map to write.
   if (regions.getRegionNumber() == 0) return 1;
   if (regions.writeAsPGM(options.outputPath.c_str()) != 1) return 1;
+  // The label picture is built only for the pictures and the table beside the map.
+  if (options.outputPaths().size() == 1) return 0;
   const std::vector<unsigned char> rgb = options.needsColors() ? colorBytesOf(image) : std::vector<unsigned char>();
   image.deallocateStorage();
   writeRequestedOutputs(options, labelsOfRegions(regions), rgb);
@@ -85,6 +87,7 @@ int runGrid(const ImageFile& file, const Options& options) {
   const int height = file.getHeight();
   const int status = runGridLayout(width, height, options.cellSize, options.outputPath.c_str());
   if (status != 0) return status;
+  if (options.outputPaths().size() == 1) return 0;
   const GridLayout grid = makeGridLayout(width, height, options.cellSize);
   // Only the pictures and the table read colours.
   const std::vector<unsigned char> rgb = options.needsColors() ? readColorBytes(file) : std::vector<unsigned char>();
