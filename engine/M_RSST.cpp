@@ -142,14 +142,17 @@ void M_RSST::setSizeDependentParameters() {
   if (jaggednessRadius < 2) jaggednessRadius = 2;
 }
 
-void* M_RSST::rsst_emalloc(long long size) { return takeEngineBlock(size); }
+// Work tables that are written here and there (a huge page would make every
+// touched spot cost 2 MB of memory) get no huge pages.
+void* M_RSST::rsst_emalloc(long long size) { return takeEngineBlock(size, false); }
 
-// Blocks of a few megabytes and more start on a huge-page boundary and are
-// offered huge pages: the merges touch them in no order a cache can follow.
-void* takeEngineBlock(long long size) {
+// Blocks of a few megabytes and more start on a huge-page boundary and, when
+// the whole block is used, are offered huge pages: the merges touch them in
+// no order a cache can follow.
+void* takeEngineBlock(long long size, bool dense) {
   if (size <= 0) reportFatal("M_RSST::rsst_emalloc(n) -> Wrong size: <= 0!");
   constexpr std::size_t kHugePage = std::size_t{2} << 20;
-  const bool big = static_cast<unsigned long long>(size) >= 2 * kHugePage;
+  const bool big = dense && static_cast<unsigned long long>(size) >= 2 * kHugePage;
   const std::size_t alignment = big ? kHugePage : 64;  // 64: a region record fills one cache line
   const std::size_t rounded = (static_cast<std::size_t>(size) + alignment - 1) / alignment * alignment;
   void* block = std::aligned_alloc(alignment, rounded);

@@ -6,8 +6,9 @@
 #include <memory>
 
 // The engine's allocator: a fatal error instead of a null block, and big
-// blocks on huge pages where the system offers them. Free with std::free.
-void* takeEngineBlock(long long size);
+// dense blocks (every byte used) on huge pages where the system offers them.
+// Free with std::free.
+void* takeEngineBlock(long long size, bool dense = true);
 
 // A frame-sized block of plain records, released with its owner.
 template <class T>
