@@ -30,7 +30,7 @@ void M_RSST::extractLUVModels() {
     if (next >= colorModelCount) reportFatal("M_RSST::extractLUVModels(...) -> Number of LUV Models Excided!");
     RSSTRegion& region = regions[index];
     colorModels[next].addShade(region.meanL, region.meanU, region.meanV, static_cast<int>(pixelCount));
-    region.colorModelIndex = next;
+    regionDescriptors[index].colorModelIndex = next;
     ++next;
   });
 }

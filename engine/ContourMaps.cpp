@@ -100,7 +100,7 @@ void M_RSST::extractContours() {
   forEachLiveRegion([&](int index, uint32_t) {
     if (next >= contourCount) reportFatal("M_RSST::extractContours(...) -> Number of conours Excided!");
     RSSTRegion& region = regions[index];
-    region.contourIndex = next;
+    regionDescriptors[index].contourIndex = next;
     contours[next].reset(width, height);
     contours[next].regionIndex = index;
     forEachPixelOf(region, [&](uint32_t p) { map[p % width][p / width] = index; });
@@ -119,7 +119,7 @@ void M_RSST::extractContours() {
     (this->*paths_.codeColumn)(x, rows.data(), static_cast<int>(rows.size()), codes.data());
     for (std::size_t i = 0; i < rows.size(); ++i) {
       const int y = rows[i];
-      contours[regions[map[x][y]].contourIndex].addContourPixel(
+      contours[regionDescriptors[map[x][y]].contourIndex].addContourPixel(
           x, y, static_cast<float>(computeCPointLength(x, y)), codes[i]);
     }
   }
@@ -143,12 +143,12 @@ namespace {
 struct LabelBand {
   std::vector<uint16_t>& counts;  // [contour * height + row]
   int32_t** map;
-  const M_RSST::RSSTRegion* regions;
+  const M_RSST::RSSTRegionDescriptors* descriptors;
   int r;
   int height;
 
   std::size_t entry(int i, int j) const {
-    return static_cast<std::size_t>(regions[map[i][j]].contourIndex) * height + j;
+    return static_cast<std::size_t>(descriptors[map[i][j]].contourIndex) * height + j;
   }
   void fill(int x) {
     std::fill(counts.begin(), counts.end(), 0);
@@ -187,7 +187,7 @@ void M_RSST::codeColumnSliding(int x, const int* rows, int count, unsigned char*
   }
   std::vector<uint16_t>& counts = frame().bandCounts;
   counts.resize(static_cast<std::size_t>(entries));
-  LabelBand band{counts, frame().labelMap.getPtr2Array(), regions, r, height};
+  LabelBand band{counts, frame().labelMap.getPtr2Array(), regionDescriptors, r, height};
   if (scratch_->bandColumn == x - 1)
     band.step(x);
   else

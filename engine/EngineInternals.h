@@ -30,6 +30,7 @@ struct FrameWorkspace {
   T_Array<double> smoothL, smoothU, smoothV;
   LinkHeap heap;
   FrameBlock<M_RSST::RSSTRegion> regions;
+  FrameBlock<M_RSST::RSSTRegionDescriptors> regionDescriptors;
   FrameBlock<uint32_t> pixelNext;
   T_Array<int32_t> labelMap;
   T_Array<uint32_t> contourDumpMap;
@@ -46,9 +47,9 @@ inline FrameWorkspace& M_RSST::frame() {
 
 inline LinkHeap& M_RSST::heap() { return frame().heap; }
 
-inline CRSSTContour& M_RSST::contourOf(const RSSTRegion* r) { return contours[r->contourIndex]; }
+inline CRSSTContour& M_RSST::contourOf(const RSSTRegion* r) { return contours[descriptorsOf(r).contourIndex]; }
 
-inline CLUVColorModel& M_RSST::modelOf(const RSSTRegion* r) { return colorModels[r->colorModelIndex]; }
+inline CLUVColorModel& M_RSST::modelOf(const RSSTRegion* r) { return colorModels[descriptorsOf(r).colorModelIndex]; }
 
 // A small region enclosed by one neighbour merges whatever the tests say.
 template <class Tests>

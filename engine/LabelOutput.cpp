@@ -68,5 +68,5 @@ void M_RSST::writeOutput(S_RegionStorage& result, unsigned margin) {
 
 void M_RSST::extractLinkNumbers() {
   if (heap().size() == 0) return;
-  forEachLiveRegion([&](int index, uint32_t) { regions[index].linkCount = static_cast<int32_t>(countLinks(regions[index].linkList)); });
+  forEachLiveRegion([&](int index, uint32_t) { regionDescriptors[index].linkCount = static_cast<int32_t>(countLinks(regions[index].linkList)); });
 }

@@ -45,15 +45,15 @@ void M_RSST::rsst_updateLinks(int absorbed, int survivor) { (this->*paths_.updat
 // the region records, which the re-pricing reads anyway.
 void M_RSST::updateLinksByMarks(int absorbed, int survivor) {
   if (++searchMarkValue_ == 0) {
-    for (long long p = 0; p < static_cast<long long>(width) * height; ++p) regions[p].searchMark = 0;
+    for (long long p = 0; p < static_cast<long long>(width) * height; ++p) regionDescriptors[p].searchMark = 0;
     searchMarkValue_ = 1;
   }
-  regions[survivor].searchMark = searchMarkValue_;
+  regionDescriptors[survivor].searchMark = searchMarkValue_;
   for (uint32_t node = regions[survivor].linkList; node != 0; node = heap().next(node)) {
     const RSSTLink& link = heap().link(linkOfNode(node));
-    regions[link.regionA != survivor ? link.regionA : link.regionB].searchMark = searchMarkValue_;
+    regionDescriptors[link.regionA != survivor ? link.regionA : link.regionB].searchMark = searchMarkValue_;
   }
-  moveAbsorbedLinks(absorbed, survivor, [this](int neighbour) { return regions[neighbour].searchMark == searchMarkValue_; });
+  moveAbsorbedLinks(absorbed, survivor, [this](int neighbour) { return regionDescriptors[neighbour].searchMark == searchMarkValue_; });
   repriceLinksOf(survivor);
 }
 

@@ -32,22 +32,26 @@ struct RSSTLink {
 // setting them (or assigning a PAM_RSST to it) before processFrame.
 class VESKAR_EXPORT M_RSST : public PAM_RSST {
  public:
-  // One cache line per region, what a merge reads first.
-  struct alignas(64) RSSTRegion {
+  // What the first stage reads and writes of a region, 48 bytes; what only
+  // the contour stages use is in RSSTRegionDescriptors.
+  struct RSSTRegion {
     double meanL, meanU, meanV;
     uint32_t pixelCount;
-    uint32_t linkList;    // the first node of the region's links, newest first (0: none)
-    uint32_t firstPixel;  // the region's pixels, a list through pixelNext
+    uint32_t linkList;        // the first node of the region's links, newest first (0: none)
+    uint32_t firstPixel;      // the region's pixels, a list through pixelNext
     uint32_t lastPixel;
-    uint32_t searchMark;  // neighbour mark of a merge's redundancy search
+    uint32_t changeableList;  // the first stage's list of the links that can change
+  };
+
+  // Beside each region record, in regionDescriptors: untouched (and so never
+  // paged in) until the contour stages set them for the live regions.
+  struct RSSTRegionDescriptors {
     int32_t colorModelIndex;
     int32_t contourIndex;
     int32_t linkCount;
-    // The first stage's bookkeeping: the links that can change, and whether
-    // that list may miss some.
-    uint32_t changeableList;
-    uint8_t changeableStale;
+    uint32_t searchMark;  // neighbour mark of a merge's redundancy search
   };
+  RSSTRegionDescriptors& descriptorsOf(const RSSTRegion* r) { return regionDescriptors[r - regions]; }
 
   // Node ids of the link lists (see RSSTLink).
   static uint32_t linkOfNode(uint32_t node) { return node >> 1; }
@@ -271,6 +275,7 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   int16_t width = 0;
   uint32_t regionCount = 0;
   RSSTRegion* regions = nullptr;  // views into the frame's workspace
+  RSSTRegionDescriptors* regionDescriptors = nullptr;
   uint32_t* pixelNext = nullptr;  // the pixel after each pixel on its region's list
   LinkCostFunction linkCost;
   JointPropertiesFunction jointProperties;

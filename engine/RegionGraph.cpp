@@ -15,6 +15,7 @@ void M_RSST::rsst_initRegionsArray() {
   regionCount = static_cast<uint32_t>(count);
   ++mergeGeneration_;  // a new graph: nothing cached from an earlier frame holds
   regions = frame().regions.take(count);
+  regionDescriptors = frame().regionDescriptors.takeZeroed(count);
   double** planeL = frame().smoothL.getPtr2Array();
   double** planeU = frame().smoothU.getPtr2Array();
   double** planeV = frame().smoothV.getPtr2Array();
@@ -27,9 +28,7 @@ void M_RSST::rsst_initRegionsArray() {
       region.pixelCount = 1;
       region.linkList = 0;
       region.firstPixel = region.lastPixel = static_cast<uint32_t>(x + static_cast<long long>(y) * width);
-      region.searchMark = 0;
-      region.colorModelIndex = region.contourIndex = -1;
-      region.linkCount = 0;
+      region.changeableList = 0;
     }
   }
 }
@@ -99,6 +98,7 @@ void M_RSST::rsst_freeMemory() {
   delete frame_;
   frame_ = nullptr;
   regions = nullptr;
+  regionDescriptors = nullptr;
   pixelNext = nullptr;
   contours = nullptr;
   colorModels = nullptr;

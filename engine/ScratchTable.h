@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "storage/Report.h"
+
 // The engine's allocator: a fatal error instead of a null block, and big
 // dense blocks (every byte used) on huge pages where the system offers them.
 // Free with std::free.
@@ -16,6 +18,13 @@ class FrameBlock {
  public:
   T* take(long long count) {
     data_.reset(static_cast<T*>(takeEngineBlock(count * static_cast<long long>(sizeof(T)))));
+    return data_.get();
+  }
+  // Zeroed, and for a big block without touching it: pages come in as written.
+  T* takeZeroed(long long count) {
+    void* block = std::calloc(static_cast<std::size_t>(count > 0 ? count : 1), sizeof(T));
+    if (block == nullptr) reportFatal("M_RSST::rsst_emalloc(n) -> memory allocation error.");
+    data_.reset(static_cast<T*>(block));
     return data_.get();
   }
   T* get() const { return data_.get(); }

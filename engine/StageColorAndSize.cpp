@@ -31,6 +31,8 @@ enum LinkState : uint8_t {
   kPending,  // a zero link that moved to a survivor of other means: price it
 };
 constexpr uint32_t kEnd = UINT32_MAX;
+// As a region's list head: the list may miss links (no node id comes near).
+constexpr uint32_t kStale = UINT32_MAX - 1;
 
 }  // namespace
 
@@ -86,7 +88,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
   // Nothing is known yet: every link gets priced once and every region walks
   // its whole list the first time it survives with unchanged means.
   for (uint32_t id = 1; id <= links.capacity(); ++id) links.link(id).zeroState = kPending;
-  for (long long p = 0; p < regionTotal; ++p) regions[p].changeableStale = 1;
+  for (long long p = 0; p < regionTotal; ++p) regions[p].changeableList = kStale;
 
   while (regionCount > limit) {
     const RSSTLink& top = links.atSlot(1);
@@ -100,7 +102,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
         !(before[0] == survivor.meanL && before[1] == survivor.meanU && before[2] == survivor.meanV);
     // Whose changeable list this merge keeps: none when the means changed
     // (every link is priced anyway; the list is rebuilt once they settle).
-    const bool walkWhole = meansChanged || survivor.changeableStale != 0;
+    const bool walkWhole = meansChanged || survivor.changeableList == kStale;
     const bool absorbedKeepsZeros = sameMeans(absorbed, survivor);
 
     // Neighbour test. The far ends of a short survivor list are gathered
@@ -166,7 +168,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
       const double cost = colorAndSizeCost(&regions[link.regionA], &regions[link.regionB], distance);
       if (cost != links.costInSlot(link.heapIndex)) links.reprice(link.heapIndex, cost);  // an equal cost would not move
       const bool zero = distance == 0;
-      if (!zero && s != kActive) regions[farEnd(node)].changeableStale = 1;
+      if (!zero && s != kActive) regions[farEnd(node)].changeableList = kStale;
       s = zero ? kZero : kActive;
       return !zero;
     };
@@ -199,7 +201,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
         slot = &links.next(node);
       }
       *tail = kEnd;
-      survivor.changeableStale = build ? 0 : 1;
+      if (!build) survivor.changeableList = kStale;
     } else {
       survivor.changeableList = changeableHead;
       uint32_t* prev = &survivor.changeableList;

@@ -27,7 +27,7 @@ int storedCode(const CRSSTContour& k, unsigned x, unsigned y) {
 // Every stored pixel of the region is a contour pixel of its label, with the
 // code and length its position has under the current map.
 void expectStoredPixelsCurrent(DrawnProbe& probe, EngineProbe::RSSTRegion* region) {
-  const CRSSTContour& k = probe.contours[region->contourIndex];
+  const CRSSTContour& k = probe.contours[probe.descriptorsOf(region).contourIndex];
   for (uint32_t i = 0; i < k.nPixels; ++i) {
     const int x = static_cast<int>(k.pixelX[i]);
     const int y = static_cast<int>(k.pixelY[i]);
@@ -177,8 +177,8 @@ TEST_F(ContourMergeTest, SurvivorListsItsOwnRemainingPixelsFirstThenTheAbsorbed)
   EngineProbe::RSSTRegion* green = probe.regionAt(5, 0);
   const int redLabel = probe.labelAt(0, 0);
   probe.jointProperties_ColortAndContour(green, red);
-  const CRSSTContour& survivor = probe.contours[red->contourIndex];
-  const CRSSTContour& absorbed = probe.contours[green->contourIndex];
+  const CRSSTContour& survivor = probe.contours[probe.descriptorsOf(red).contourIndex];
+  const CRSSTContour& absorbed = probe.contours[probe.descriptorsOf(green).contourIndex];
   std::vector<Pixel> expected;
   for (unsigned y = 0; y < 8; ++y) expected.emplace_back(0, y);
   for (unsigned x : {1u, 2u, 3u, 4u, 5u}) {
@@ -202,8 +202,8 @@ TEST_F(ContourMergeTest, MergeJoinsColourModelsAndMeansAndLeavesTheAbsorbedModel
   const double redL = red->meanL;
   const double greenL = green->meanL;
   probe.jointProperties_ColortAndContour(green, red);
-  EXPECT_EQ(probe.colorModels[red->colorModelIndex].getTotalNumbOfPixels(), 56);
-  EXPECT_EQ(probe.colorModels[green->colorModelIndex].getTotalNumbOfPixels(), 24);
+  EXPECT_EQ(probe.colorModels[probe.descriptorsOf(red).colorModelIndex].getTotalNumbOfPixels(), 56);
+  EXPECT_EQ(probe.colorModels[probe.descriptorsOf(green).colorModelIndex].getTotalNumbOfPixels(), 24);
   EXPECT_DOUBLE_EQ(red->meanL, (24 * greenL + 32 * redL) / 56);
   EXPECT_EQ(red->pixelCount, 32u);  // counts and pixel lists are the merge step's business
 }
@@ -213,7 +213,7 @@ TEST(ContourMergeCodesTest, CodesNearTheAbsorbedRegionAreRecounted) {
   DrawnProbe probe;
   probe.prepare(kQuarterAndDot, 3);
   EngineProbe::RSSTRegion* green = probe.regionAt(11, 11);
-  const CRSSTContour& field = probe.contours[green->contourIndex];
+  const CRSSTContour& field = probe.contours[probe.descriptorsOf(green).contourIndex];
   ASSERT_EQ(storedCode(field, 5, 4), 51);  // 18 of 25 green: 6 red, 1 blue
   probe.jointProperties_ColortAndContour(probe.regionAt(7, 6), green);
   EXPECT_EQ(storedCode(field, 8, 6), -1);  // no longer a contour pixel

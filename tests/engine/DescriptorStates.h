@@ -27,7 +27,7 @@ class DrawnProbe : public EngineProbe {
 
   int labelAt(int x, int y) { return frame().labelMap.getPtr2Array()[x][y]; }
   RSSTRegion* regionAt(int x, int y) { return &regions[labelAt(x, y)]; }
-  CRSSTContour& contourAt(int x, int y) { return contours[regionAt(x, y)->contourIndex]; }
+  CRSSTContour& contourAt(int x, int y) { return contours[descriptorsOf(regionAt(x, y)).contourIndex]; }
 
   S_CImageStorage image;
 };
@@ -60,10 +60,12 @@ class PairProbe : public EngineProbe {
       contours[i].reset(w, h);
       contours[i].regionIndex = i;
       pair[i] = RSSTRegion{};
-      pair[i].contourIndex = i;
-      pair[i].colorModelIndex = i;
       pair[i].pixelCount = 1;
+      pairDescriptors[i] = RSSTRegionDescriptors{i, i, 0, 0};
     }
+    // The pair stands for the engine's regions: descriptors are found by index.
+    regions = pair;
+    regionDescriptors = pairDescriptors;
   }
 
   RSSTRegion* a() { return &pair[0]; }
@@ -78,4 +80,5 @@ class PairProbe : public EngineProbe {
   void setColor(int region, double L, double u, double v, int n) { colorModels[region].addShade(L, u, v, n); }
 
   RSSTRegion pair[2];
+  RSSTRegionDescriptors pairDescriptors[2];
 };

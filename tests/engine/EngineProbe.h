@@ -99,6 +99,9 @@ class EngineProbe : public M_RSST {
   using M_RSST::nodeOf;
   using M_RSST::regionCount;
   using M_RSST::regions;
+  using M_RSST::regionDescriptors;
+  using M_RSST::descriptorsOf;
+  using M_RSST::RSSTRegionDescriptors;
   using M_RSST::pixelNext;
   using M_RSST::forEachPixelOf;
   using M_RSST::kNoPixel;

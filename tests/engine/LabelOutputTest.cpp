@@ -168,12 +168,12 @@ TEST_F(LabelOutputTest, ColourIsTheWeightedMeanOfTheDominantShades) {
   prepare(0);
   const std::vector<int> live = liveRegions(engine);
   // Dominant: the 70 (largest) and the 30 (over a fifth); the far 10 is left out.
-  CLUVColorModel& mixed = engine.colorModels[engine.regions[live[0]].colorModelIndex];
+  CLUVColorModel& mixed = engine.colorModels[engine.regionDescriptors[live[0]].colorModelIndex];
   mixed.resetModel();
   mixed.addShade(70, 10, 10, 70);
   mixed.addShade(30, -20, 40, 30);
   mixed.addShade(90, 0, 0, 10);
-  CLUVColorModel& dark = engine.colorModels[engine.regions[live[1]].colorModelIndex];
+  CLUVColorModel& dark = engine.colorModels[engine.regionDescriptors[live[1]].colorModelIndex];
   dark.resetModel();
   dark.addShade(0, 40, -30, 5);
   write(0);
@@ -202,7 +202,7 @@ TEST_F(LabelOutputTest, LinkNumbersCountLiveLinksOnly) {
   const std::set<int> liveSet(live.begin(), live.end());
   int dead = 0;
   while (liveSet.count(dead) != 0) ++dead;
-  engine.regions[dead].linkCount = -7;
+  engine.regionDescriptors[dead].linkCount = -7;
   std::vector<uint32_t> counts;
   for (int r : live) counts.push_back(engine.regions[r].pixelCount);
   engine.extractLinkNumbers();
@@ -213,10 +213,10 @@ TEST_F(LabelOutputTest, LinkNumbersCountLiveLinksOnly) {
     for (uint32_t k = 1; k <= engine.heapSize(); ++k)
       liveLinks += engine.linkInSlot(k).regionA == r || engine.linkInSlot(k).regionB == r;
     for (uint32_t node = engine.regions[r].linkList; node != 0; node = engine.nextNode(node)) ++nodes;
-    EXPECT_EQ(engine.regions[r].linkCount, liveLinks) << r;
+    EXPECT_EQ(engine.regionDescriptors[r].linkCount, liveLinks) << r;
     EXPECT_EQ(engine.regions[r].pixelCount, counts[i]) << "visited marks not restored";
     listsWithDeadNodes += nodes > liveLinks;
   }
   EXPECT_GT(listsWithDeadNodes, 0);  // otherwise the count could not tell dead from live
-  EXPECT_EQ(engine.regions[dead].linkCount, -7);
+  EXPECT_EQ(engine.regionDescriptors[dead].linkCount, -7);
 }

@@ -188,8 +188,8 @@ TEST_F(MergeStepTest, AbsorbedRegionKeepsItsOldCountAndMeans) {
 }
 
 TEST_F(MergeStepTest, ColourMeanWeighsByCountsBeforeTheMerge) {
-  EngineProbe::RSSTRegion from{10.0, 20.0, -30.0, 1, 0, 0, 0, 0, 0, 0, 0};
-  EngineProbe::RSSTRegion into{50.0, 0.0, 10.0, 3, 0, 0, 0, 0, 0, 0, 0};
+  EngineProbe::RSSTRegion from{10.0, 20.0, -30.0, 1, 0, 0, 0, 0};
+  EngineProbe::RSSTRegion into{50.0, 0.0, 10.0, 3, 0, 0, 0, 0};
   engine.jointProperties_ColorMean(&from, &into);
   EXPECT_EQ(into.meanL, 40.0);
   EXPECT_EQ(into.meanU, 5.0);
@@ -334,7 +334,7 @@ TEST_F(FirstStageTest, RecomputeReinstallsTheColourCosts) {
 class ColorAndSizeCostTest : public testing::Test {
  protected:
   static EngineProbe::RSSTRegion region(double L, double u, double v, uint32_t count) {
-    return EngineProbe::RSSTRegion{L, u, v, count, 0, 0, 0, 0, 0, 0, 0};
+    return EngineProbe::RSSTRegion{L, u, v, count, 0, 0, 0, 0};
   }
   EngineProbe engine;
 };

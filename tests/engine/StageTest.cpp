@@ -47,7 +47,7 @@ class CheckedProbe : public EngineProbe {
       for (int y = 0; y < height; ++y)
         if (bIsContourPixel(x, y)) ++contourPixels[map[x][y]];
     forEachLiveRegion([&](int index, uint32_t) {
-      const CRSSTContour& k = contours[regions[index].contourIndex];
+      const CRSSTContour& k = contours[regionDescriptors[index].contourIndex];
       if (k.regionIndex != index) fault(step, "record of another region", index);
       if (k.nPixels < CRSSTContour::kCapacity && k.nPixels != contourPixels[index]) fault(step, "pixel count", index);
       float length = 0;
@@ -330,7 +330,7 @@ class BackgroundStageTest : public testing::Test {
     probe.prepare(rows, 3);
     a = probe.regionAt(0, 10);
     b = probe.regionAt(1, 10);
-    b->colorModelIndex = a->colorModelIndex;
+    probe.descriptorsOf(b).colorModelIndex = probe.descriptorsOf(a).colorModelIndex;
   }
   StageProbe probe;
   EngineProbe::RSSTRegion* a = nullptr;
@@ -339,14 +339,14 @@ class BackgroundStageTest : public testing::Test {
 
 TEST_F(BackgroundStageTest, OnATieTheFirstRegionsContourIsScanned) {
   prepare(19);
-  ASSERT_EQ(probe.contours[a->contourIndex].nPixels, probe.contours[b->contourIndex].nPixels);
+  ASSERT_EQ(probe.contours[probe.descriptorsOf(a).contourIndex].nPixels, probe.contours[probe.descriptorsOf(b).contourIndex].nPixels);
   EXPECT_EQ(probe.linkCost_Background(a, b), probe.measurePair(a, b).combinedCost());
   EXPECT_EQ(probe.linkCost_Background(b, a), EngineProbe::kBlockingCost);
 }
 
 TEST_F(BackgroundStageTest, TheContourWithFewerPixelsIsScanned) {
   prepare(21);
-  ASSERT_LT(probe.contours[b->contourIndex].nPixels, probe.contours[a->contourIndex].nPixels);
+  ASSERT_LT(probe.contours[probe.descriptorsOf(b).contourIndex].nPixels, probe.contours[probe.descriptorsOf(a).contourIndex].nPixels);
   EXPECT_EQ(probe.linkCost_Background(a, b), EngineProbe::kBlockingCost);
   EXPECT_EQ(probe.linkCost_Background(b, a), EngineProbe::kBlockingCost);
 }
