@@ -138,8 +138,10 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
       return false;
     };
 
-    uint32_t changeableHead = survivor.changeableList;
-    uint32_t moved = 0;  // the moved nodes lead the survivor's list afterwards
+    // The moved nodes lead the survivor's list afterwards, the first one moved
+    // last; in a whole walk those still at zero are left out (see below).
+    uint32_t changeableHead = walkWhole ? kEnd : survivor.changeableList;
+    uint32_t firstMoved = 0;
     uint32_t next = 0;
     for (uint32_t node = absorbed.linkList; node != 0; node = next) {
       next = links.next(node);
@@ -153,10 +155,10 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
       // The node stands for the absorbed end; it keeps its side.
       ((node & 1) != 0 ? link.regionB : link.regionA) = a;
       rsst_insertElementRLL(node, &survivor.linkList);
-      ++moved;
+      if (firstMoved == 0) firstMoved = node;
       uint8_t& s = link.zeroState;
       if (s == kZero && !absorbedKeepsZeros) s = kPending;
-      if (!walkWhole && s != kZero) {
+      if (s != kZero) {
         nextChangeable[node] = changeableHead;
         changeableHead = node;
       }
@@ -174,9 +176,22 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
     };
 
     if (walkWhole) {
-      uint32_t* slot = &survivor.linkList;
       uint32_t* tail = &survivor.changeableList;
       const bool build = !meansChanged;
+      // A zero link brought by the absorbed region to equal means keeps +0
+      // (see the move above): the moved nodes are priced from their chain,
+      // in list order, and the walk starts at the survivor's own nodes. When
+      // a small region takes in a big flat one, the big one's list is not
+      // walked a second time.
+      for (uint32_t node = changeableHead; node != kEnd;) {
+        const uint32_t following = nextChangeable[node];
+        if (reprice(node, links.link(linkOfNode(node)).zeroState) && build) {
+          *tail = node;
+          tail = &nextChangeable[node];
+        }
+        node = following;
+      }
+      uint32_t* slot = firstMoved != 0 ? &links.next(firstMoved) : &survivor.linkList;
       while (*slot != 0) {
         const uint32_t node = *slot;
         const uint32_t id = linkOfNode(node);
@@ -184,17 +199,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
           *slot = links.next(node);
           continue;
         }
-        uint8_t& s = links.link(id).zeroState;
-        // A zero link brought by the absorbed region to equal means keeps +0
-        // (see the move above): when a small region takes in a big flat one,
-        // only the small one's own links are priced.
-        const bool fromAbsorbed = moved > 0;
-        if (fromAbsorbed) --moved;
-        if (fromAbsorbed && s == kZero) {
-          slot = &links.next(node);
-          continue;
-        }
-        if (reprice(node, s) && build) {
+        if (reprice(node, links.link(id).zeroState) && build) {
           *tail = node;
           tail = &nextChangeable[node];
         }
