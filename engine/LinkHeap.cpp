@@ -49,8 +49,9 @@ void M_RSST::updateLinksByMarks(int absorbed, int survivor) {
     searchMarkValue_ = 1;
   }
   regionDescriptors[survivor].searchMark = searchMarkValue_;
-  for (uint32_t node = regions[survivor].linkList; node != 0; node = heap().next(node)) {
-    const RSSTLink& link = heap().link(linkOfNode(node));
+  LinkHeap& links = heap();
+  for (uint32_t node = regions[survivor].linkList; node != 0; node = links.next(node)) {
+    const RSSTLink& link = links.link(linkOfNode(node));
     regionDescriptors[link.regionA != survivor ? link.regionA : link.regionB].searchMark = searchMarkValue_;
   }
   moveAbsorbedLinks(absorbed, survivor, [this](int neighbour) { return regionDescriptors[neighbour].searchMark == searchMarkValue_; });
@@ -71,7 +72,7 @@ void M_RSST::moveAbsorbedLinks(int absorbed, int survivor, const Redundant& redu
   LinkHeap& links = heap();
   uint32_t next = 0;
   for (uint32_t node = regions[absorbed].linkList; node != 0; node = next) {
-    next = heap().next(node);
+    next = links.next(node);
     const uint32_t id = linkOfNode(node);
     RSSTLink& link = links.link(id);
     if (link.heapIndex == 0) continue;
@@ -93,11 +94,11 @@ void M_RSST::repriceLinksOf(int survivor) {
     const uint32_t node = *slot;
     const RSSTLink& link = links.link(linkOfNode(node));
     if (link.heapIndex == 0) {
-      *slot = heap().next(node);
+      *slot = links.next(node);
       continue;
     }
     links.reprice(link.heapIndex, (this->*linkCost)(&regions[link.regionA], &regions[link.regionB]));
-    slot = &heap().next(node);
+    slot = &links.next(node);
   }
 }
 

@@ -1,6 +1,5 @@
 // The first stage: merging by mean colour and size down to a few hundred regions.
 #include <cstdint>
-#include <cstring>
 
 #include "engine/EngineInternals.h"
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -28,6 +29,15 @@ inline void giveColorModels(EngineProbe& engine) {
   engine.allocateLUVModels(static_cast<int>(engine.regionCount));
   engine.extractLUVModels();
 }
+
+// Records the region count after every pipeline step of processFrame.
+class StepRecorder : public EngineProbe {
+ public:
+  std::vector<std::pair<std::string, uint32_t>> counts;
+
+ protected:
+  void stepDone(const char* step) override { counts.emplace_back(step, regionCount); }
+};
 
 // Live regions in the order the engine visits them.
 inline std::vector<int> liveRegions(EngineProbe& engine) {

@@ -15,15 +15,6 @@ namespace {
 
 const char* const kTooSmall = "\nInput image too small!";
 
-// Records the region count after every pipeline step.
-class StepRecorder : public EngineProbe {
- public:
-  std::vector<std::pair<std::string, uint32_t>> counts;
-
- protected:
-  void stepDone(const char* step) override { counts.emplace_back(step, regionCount); }
-};
-
 }  // namespace
 
 class TooSmallImageTest : public testing::Test {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "DescriptorStates.h"
+#include "EngineSteps.h"
 
 namespace {
 
@@ -469,24 +470,11 @@ TEST(ExemptionEdgeTest, OnePixelBelowTheInclusionSizeIsExempt) {
 
 }  // namespace
 
-namespace {
-
-// The region count after each step of a frame.
-class CountLog : public EngineProbe {
- public:
-  std::vector<std::pair<std::string, uint32_t>> counts;
-
- protected:
-  void stepDone(const char* step) override { counts.emplace_back(step, regionCount); }
-};
-
-}  // namespace
-
 // The force stage merges while the count is above the floor and stops on it.
 TEST(ForceStageEdgeTest, StopsExactlyOnTheRegionFloor) {
   S_CImageStorage image;
   drawNoisyScene(image, {"RGBY", "KWCM", "OgRB"}, 6, 20, 11);
-  CountLog unforced;
+  StepRecorder unforced;
   S_RegionStorage result;
   unforced.processFrame(image, result, 2, 1000, 0);
   ASSERT_GE(unforced.counts.size(), 2u);
