@@ -86,8 +86,9 @@ void readBackLabelMap(const char* path, bool wide) {
   readContentLine(file, line);
   std::sscanf(line, "%d", &maxValue);
   // The declared size is not trusted: a header claiming billions of samples
-  // ends with the file, not after billions of reads past its end.
-  bool more = true;
+  // ends with the file, not after billions of reads past its end; and a map
+  // without columns has no sample to read in any of its rows.
+  bool more = width > 0;
   for (int y = 0; more && y < height; ++y)
     for (int x = 0; more && x < width; ++x) more = skipSample(file, wide);
   std::fclose(file);
