@@ -41,6 +41,7 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
     uint32_t firstPixel;      // the region's pixels, a list through pixelNext
     uint32_t lastPixel;
     uint32_t changeableList;  // the first stage's list of the links that can change
+    uint32_t linkTail;        // the first stage's last node of linkList
   };
 
   // Beside each region record, in regionDescriptors: untouched (and so never

@@ -29,6 +29,7 @@ void M_RSST::rsst_initRegionsArray() {
       region.linkList = 0;
       region.firstPixel = region.lastPixel = static_cast<uint32_t>(x + static_cast<long long>(y) * width);
       region.changeableList = 0;
+      region.linkTail = 0;
     }
   }
 }

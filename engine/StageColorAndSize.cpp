@@ -1,5 +1,9 @@
 // The first stage: merging by mean colour and size down to a few hundred regions.
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <utility>
+#include <vector>
 
 #include "engine/EngineInternals.h"
 
@@ -32,6 +36,10 @@ enum LinkState : uint8_t {
 constexpr uint32_t kEnd = UINT32_MAX;
 // As a region's list head: the list may miss links (no node id comes near).
 constexpr uint32_t kStale = UINT32_MAX - 1;
+// A takeover pays for a few short walks: worth it only for a big absorbed
+// region, and only while its neighbours' lists stay short.
+constexpr uint32_t kTakeOverCount = 32;
+constexpr int kTakeOverWalk = 16;
 
 }  // namespace
 
@@ -70,31 +78,73 @@ void M_RSST::mergeColorAndSizeStepByStep(uint32_t limit) {
 //
 // The redundancy search becomes a neighbour test: a node of a removed link
 // always has a dead region at its far end, so "N is on A's list" is "a live
-// A-N link exists", found in whichever of the two lists is shorter.
+// A-N link exists", found in whichever of the two lists is shorter. Removed
+// links are skipped by every walk here, wherever they still sit on a list.
+//
+// Taking over: when a small region takes in a big one of the same means (the
+// flat areas of an image), the big list would be moved node by node just to
+// end up reversed in front of the small one. While this stage runs the lists
+// are linked both ways (a node's next field holds the XOR of its two
+// neighbours), so the big list is reversed by swapping its ends and joined to
+// the small one in constant time; the merged region then lives in the
+// absorbed region's record, and the records go back to their own indexes
+// when the stage ends.
 void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
+  if (regionCount <= limit) return;
   const long long regionTotal = static_cast<long long>(width) * height;
   LinkHeap& links = heap();
   const long long linkTotal = links.capacity();
   // Touched only where links settle at zero: on photos most of it is never
   // paged in.
   ScratchTable<uint32_t> nextChangeable(rsst_emalloc(2 * (linkTotal + 1) * static_cast<long long>(sizeof(uint32_t))));
-  // The far end of a node is the link's other side.
+  // The region a record holds, plus one, where it took over another's record
+  // (0: its own). Touched only by takeovers.
+  ScratchTable<uint32_t> holds(std::calloc(static_cast<std::size_t>(regionTotal), sizeof(uint32_t)));
+  if (holds.get() == nullptr) reportFatal("M_RSST::rsst_emalloc(n) -> memory allocation error.");
+  auto regionIn = [&](uint32_t record) { return holds[record] != 0 ? holds[record] - 1 : record; };
   auto farEnd = [&](uint32_t node) {
     const RSSTLink& link = links.link(linkOfNode(node));
     return (node & 1) != 0 ? link.regionA : link.regionB;
+  };
+  auto live = [&](uint32_t node) { return links.link(linkOfNode(node)).heapIndex != 0; };
+  auto pushFront = [&](Region& r, uint32_t node) {
+    links.next(node) = r.linkList;
+    if (r.linkList != 0) links.next(r.linkList) ^= node;
+    else r.linkTail = node;
+    r.linkList = node;
+  };
+  auto unlink = [&](Region& r, uint32_t prev, uint32_t node, uint32_t following) {
+    if (prev != 0) links.next(prev) ^= node ^ following;
+    else r.linkList = following;
+    if (following != 0) links.next(following) ^= node ^ prev;
+    else r.linkTail = prev;
   };
 
   // Nothing is known yet: every link gets priced once and every region walks
   // its whole list the first time it survives with unchanged means.
   for (uint32_t id = 1; id <= links.capacity(); ++id) links.link(id).zeroState = kPending;
-  for (long long p = 0; p < regionTotal; ++p) regions[p].changeableList = kStale;
+  for (long long p = 0; p < regionTotal; ++p) {
+    Region& r = regions[p];
+    uint32_t prev = 0;
+    for (uint32_t node = r.linkList; node != 0;) {
+      uint32_t& field = links.next(node);
+      const uint32_t following = field;
+      field = prev ^ following;
+      prev = node;
+      node = following;
+    }
+    r.linkTail = prev;
+    r.changeableList = kStale;
+  }
 
+  uint32_t lastKeeper = 0;
   while (regionCount > limit) {
-    const RSSTLink& top = links.atSlot(1);
-    const int a = top.regionA;
-    const int b = top.regionB;
+    const uint32_t topLink = links.linkInSlot(1);
+    const int a = links.link(topLink).regionA;
+    const int b = links.link(topLink).regionB;
     Region& survivor = regions[a];
     Region& absorbed = regions[b];
+    const uint32_t absorbedCount = absorbed.pixelCount;
     const double before[3] = {survivor.meanL, survivor.meanU, survivor.meanV};
     rsst_updateRegion(&absorbed, &survivor);
     const bool meansChanged =
@@ -114,13 +164,22 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
     int32_t ends[kGathered];
     int endCount = 0;
     bool gathered = true;
-    for (uint32_t node = survivorHead; node != 0; node = links.next(node)) {
-      if (endCount == kGathered) {
-        gathered = false;
-        break;
+    {
+      int walked = 0;
+      for (uint32_t prev = 0, node = survivorHead; node != 0;) {
+        if (walked++ == kGathered) {
+          gathered = false;
+          break;
+        }
+        if (live(node)) ends[endCount++] = farEnd(node);
+        const uint32_t following = links.next(node) ^ prev;
+        prev = node;
+        node = following;
       }
-      ends[endCount++] = farEnd(node);
     }
+    // The survivor's own nodes, and the node before them on the merged list.
+    uint32_t ownStart = survivorHead;
+    uint32_t ownPrev = 0;
     auto isNeighbour = [&](int n) {
       if (n == a) return true;
       if (gathered) {
@@ -128,40 +187,104 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
           if (ends[i] == n) return true;
         return false;
       }
-      uint32_t p = survivorHead;
-      uint32_t q = regions[n].linkList;
-      for (; p != 0 && q != 0; p = links.next(p), q = links.next(q)) {
-        if (links.link(linkOfNode(p)).heapIndex != 0 && farEnd(p) == n) return true;
-        if (links.link(linkOfNode(q)).heapIndex != 0 && farEnd(q) == a) return true;
+      // Nodes moved so far sit in front of the survivor's own.
+      uint32_t p = survivorHead, pPrev = ownPrev;
+      uint32_t q = regions[n].linkList, qPrev = 0;
+      while (p != 0 && q != 0) {
+        if (live(p) && farEnd(p) == n) return true;
+        if (live(q) && farEnd(q) == a) return true;
+        const uint32_t pNext = links.next(p) ^ pPrev;
+        const uint32_t qNext = links.next(q) ^ qPrev;
+        pPrev = p;
+        p = pNext;
+        qPrev = q;
+        q = qNext;
       }
       return false;
     };
 
-    // The moved nodes lead the survivor's list afterwards, the first one moved
-    // last; in a whole walk those still at zero are left out (see below).
-    uint32_t changeableHead = walkWhole ? kEnd : survivor.changeableList;
-    uint32_t firstMoved = 0;
-    uint32_t next = 0;
-    for (uint32_t node = absorbed.linkList; node != 0; node = next) {
-      next = links.next(node);
-      const uint32_t id = linkOfNode(node);
-      RSSTLink& link = links.link(id);
-      if (link.heapIndex == 0) continue;
-      if (isNeighbour(farEnd(node))) {
-        links.remove(id);
-        continue;
-      }
-      // The node stands for the absorbed end; it keeps its side.
-      ((node & 1) != 0 ? link.regionB : link.regionA) = a;
-      rsst_insertElementRLL(node, &survivor.linkList);
-      if (firstMoved == 0) firstMoved = node;
-      uint8_t& s = link.zeroState;
-      if (s == kZero && !absorbedKeepsZeros) s = kPending;
-      if (s != kZero) {
-        nextChangeable[node] = changeableHead;
-        changeableHead = node;
+    // A takeover needs the absorbed region's changeable links listed (they
+    // are the only ones its zero links leave to price) and the merged link to
+    // be the only one it removes, so that no removal order is to be kept.
+    bool takeOver = gathered && !meansChanged && absorbedKeepsZeros && absorbed.changeableList != kStale &&
+                    absorbedCount >= kTakeOverCount;
+    for (int i = 0; takeOver && i < endCount; ++i) {
+      if (ends[i] == b) continue;
+      int walked = 0;
+      for (uint32_t prev = 0, node = regions[ends[i]].linkList; node != 0;) {
+        if (walked++ == kTakeOverWalk || (live(node) && farEnd(node) == b)) {
+          takeOver = false;
+          break;
+        }
+        const uint32_t following = links.next(node) ^ prev;
+        prev = node;
+        node = following;
       }
     }
+
+    Region& keeper = takeOver ? absorbed : survivor;
+    uint32_t changeableHead = walkWhole ? kEnd : survivor.changeableList;
+    if (takeOver) {
+      links.remove(topLink);
+      for (uint32_t prev = 0, node = survivorHead; node != 0;) {
+        RSSTLink& link = links.link(linkOfNode(node));
+        if (link.heapIndex != 0) ((node & 1) != 0 ? link.regionB : link.regionA) = b;
+        const uint32_t following = links.next(node) ^ prev;
+        prev = node;
+        node = following;
+      }
+      // The absorbed list, reversed, then the survivor's.
+      std::swap(absorbed.linkList, absorbed.linkTail);
+      ownPrev = absorbed.linkTail;
+      if (survivorHead != 0) {
+        links.next(absorbed.linkTail) ^= survivorHead;
+        links.next(survivorHead) ^= absorbed.linkTail;
+        absorbed.linkTail = survivor.linkTail;
+      }
+      // Its changeable links lead the merged list's, in list order: reversed.
+      for (uint32_t node = absorbed.changeableList; node != kEnd;) {
+        const uint32_t following = nextChangeable[node];
+        const RSSTLink& link = links.link(linkOfNode(node));
+        if (link.heapIndex != 0 && link.zeroState != kZero) {
+          nextChangeable[node] = changeableHead;
+          changeableHead = node;
+        }
+        node = following;
+      }
+      absorbed.meanL = survivor.meanL;
+      absorbed.meanU = survivor.meanU;
+      absorbed.meanV = survivor.meanV;
+      absorbed.pixelCount = survivor.pixelCount;
+      absorbed.firstPixel = survivor.firstPixel;
+      absorbed.lastPixel = survivor.lastPixel;
+      holds[b] = regionIn(a) + 1;
+    } else {
+      // The moved nodes lead the survivor's list afterwards, the first one
+      // moved last; in a whole walk those still at zero are left out (see
+      // below).
+      uint32_t next = 0;
+      for (uint32_t prev = 0, node = absorbed.linkList; node != 0; prev = node, node = next) {
+        next = links.next(node) ^ prev;
+        const uint32_t id = linkOfNode(node);
+        RSSTLink& link = links.link(id);
+        if (link.heapIndex == 0) continue;
+        if (isNeighbour(farEnd(node))) {
+          links.remove(id);
+          continue;
+        }
+        // The node stands for the absorbed end; it keeps its side.
+        ((node & 1) != 0 ? link.regionB : link.regionA) = a;
+        pushFront(survivor, node);
+        if (ownPrev == 0) ownPrev = node;
+        uint8_t& s = link.zeroState;
+        if (s == kZero && !absorbedKeepsZeros) s = kPending;
+        if (s != kZero) {
+          nextChangeable[node] = changeableHead;
+          changeableHead = node;
+        }
+      }
+    }
+    lastKeeper = static_cast<uint32_t>(takeOver ? b : a);
 
     auto reprice = [&](uint32_t node, uint8_t& s) {
       const RSSTLink& link = links.link(linkOfNode(node));
@@ -175,7 +298,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
     };
 
     if (walkWhole) {
-      uint32_t* tail = &survivor.changeableList;
+      uint32_t* tail = &keeper.changeableList;
       const bool build = !meansChanged;
       // A zero link brought by the absorbed region to equal means keeps +0
       // (see the move above): the moved nodes are priced from their chain,
@@ -190,25 +313,26 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
         }
         node = following;
       }
-      uint32_t* slot = firstMoved != 0 ? &links.next(firstMoved) : &survivor.linkList;
-      while (*slot != 0) {
-        const uint32_t node = *slot;
+      for (uint32_t prev = ownPrev, node = ownStart; node != 0;) {
+        const uint32_t following = links.next(node) ^ prev;
         const uint32_t id = linkOfNode(node);
         if (links.link(id).heapIndex == 0) {
-          *slot = links.next(node);
+          unlink(keeper, prev, node, following);
+          node = following;
           continue;
         }
         if (reprice(node, links.link(id).zeroState) && build) {
           *tail = node;
           tail = &nextChangeable[node];
         }
-        slot = &links.next(node);
+        prev = node;
+        node = following;
       }
       *tail = kEnd;
-      if (!build) survivor.changeableList = kStale;
+      if (!build) keeper.changeableList = kStale;
     } else {
-      survivor.changeableList = changeableHead;
-      uint32_t* prev = &survivor.changeableList;
+      keeper.changeableList = changeableHead;
+      uint32_t* prev = &keeper.changeableList;
       while (*prev != kEnd) {
         const uint32_t node = *prev;
         const uint32_t id = linkOfNode(node);
@@ -219,6 +343,46 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
     }
     --regionCount;
   }
+
+  // Back to lists linked one way, without removed links, and every region in
+  // its own record. The live regions are the ends of the live links (or the
+  // last keeper, when one region is left).
+  std::vector<uint32_t> liveRecords;
+  for (uint32_t k = 1; k <= links.size(); ++k) {
+    const RSSTLink& link = links.atSlot(k);
+    liveRecords.push_back(static_cast<uint32_t>(link.regionA));
+    liveRecords.push_back(static_cast<uint32_t>(link.regionB));
+  }
+  if (links.size() == 0) liveRecords.push_back(lastKeeper);
+  std::sort(liveRecords.begin(), liveRecords.end());
+  liveRecords.erase(std::unique(liveRecords.begin(), liveRecords.end()), liveRecords.end());
+  for (uint32_t record : liveRecords) {
+    Region& r = regions[record];
+    uint32_t kept = 0;
+    uint32_t first = 0;
+    for (uint32_t prev = 0, node = r.linkList; node != 0;) {
+      const uint32_t following = links.next(node) ^ prev;
+      if (live(node)) {
+        if (kept != 0) links.next(kept) = node;
+        else first = node;
+        kept = node;
+      }
+      prev = node;
+      node = following;
+    }
+    if (kept != 0) links.next(kept) = 0;
+    r.linkList = first;
+    r.linkTail = 0;
+  }
+  for (uint32_t k = 1; k <= links.size(); ++k) {
+    RSSTLink& link = links.link(links.linkInSlot(k));
+    link.regionA = static_cast<int32_t>(regionIn(static_cast<uint32_t>(link.regionA)));
+    link.regionB = static_cast<int32_t>(regionIn(static_cast<uint32_t>(link.regionB)));
+  }
+  std::vector<std::pair<uint32_t, Region>> moves;
+  for (uint32_t record : liveRecords)
+    if (holds[record] != 0) moves.emplace_back(holds[record] - 1, regions[record]);
+  for (const auto& move : moves) regions[move.first] = move.second;
 }
 
 double M_RSST::linkCost_ColorAndSize(RSSTRegion* p, RSSTRegion* q) {
