@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -331,10 +332,69 @@ TEST_F(FirstStageTest, RecomputeReinstallsTheColourCosts) {
   EXPECT_TRUE(engine.linkCost == &EngineProbe::linkCost_ColorAndSize);
 }
 
+// Flat areas let a small region take over a big one's record mid-stage; the
+// graph handed on must be the one the literal merge steps leave: the same
+// heap, and each live region with the same means, pixels and live links in
+// list order.
+std::vector<std::string> graphAfterFirstStage(S_CImageStorage& image, unsigned limit, bool literal) {
+  EngineProbe engine;
+  engine.useLiteralPaths(literal);
+  buildGraph(engine, image);
+  engine.firstStageTarget = limit;
+  runFirstStage(engine, limit);
+  std::vector<std::string> state;
+  auto add = [&](std::string line) { state.push_back(std::move(line)); };
+  for (uint32_t k = 1; k <= engine.heapSize(); ++k) {
+    const RSSTLink& link = engine.linkInSlot(k);
+    add("slot " + std::to_string(k) + ": " + std::to_string(link.regionA) + "-" + std::to_string(link.regionB) +
+        " cost " + std::to_string(engine.costInSlot(k)));
+  }
+  for (int r : liveRegions(engine)) {
+    const EngineProbe::RSSTRegion& region = engine.regions[r];
+    std::string line = "region " + std::to_string(r) + " means " + std::to_string(region.meanL) + " " +
+                       std::to_string(region.meanU) + " " + std::to_string(region.meanV) + " pixels";
+    engine.forEachPixelOf(region, [&](uint32_t p) { line += " " + std::to_string(p); });
+    line += " links";
+    for (uint32_t node = region.linkList; node != 0; node = engine.nextNode(node)) {
+      const RSSTLink& link = engine.linkRecord(EngineProbe::linkOfNode(node));
+      if (link.heapIndex != 0) line += " " + std::to_string(link.regionA) + "-" + std::to_string(link.regionB);
+    }
+    add(line);
+  }
+  return state;
+}
+
+TEST(FirstStageTakeOverTest, FlatAreasLeaveTheGraphOfTheLiteralSteps) {
+  S_CImageStorage image;
+  auto expectSameGraphs = [&](const char* what) {
+    for (const unsigned limit : {2u, 40u}) {
+      const std::vector<std::string> fast = graphAfterFirstStage(image, limit, false);
+      EXPECT_EQ(fast, graphAfterFirstStage(image, limit, true)) << what << ", down to " << limit;
+      EXPECT_GT(fast.size(), limit) << what;
+    }
+  };
+  fillUniform(image, 96, 72, 0, 0, 0);
+  expectSameGraphs("black");
+  // Equal flat blocks that touch only across others: their links keep changing.
+  drawNoisyScene(image, {"KRKRK", "RKRKR", "KRKRK", "RKRKR"}, 14, 0, 1);
+  expectSameGraphs("flat blocks");
+  // A noisy centre on a flat frame, the letterbox case.
+  drawNoisyScene(image, {"KKKKK", "KgggK", "KKKKK"}, 18, 0, 1);
+  uint32_t state = 3;
+  for (short y = 18; y < 36; ++y) {
+    for (short x = 18; x < 72; ++x) {
+      state = state * 1664525u + 1013904223u;
+      image.writePixelRgb(x, y, static_cast<unsigned char>(state >> 24), static_cast<unsigned char>(state >> 16),
+                          static_cast<unsigned char>(state >> 8));
+    }
+  }
+  expectSameGraphs("framed noise");
+}
+
 class ColorAndSizeCostTest : public testing::Test {
  protected:
   static EngineProbe::RSSTRegion region(double L, double u, double v, uint32_t count) {
-    return EngineProbe::RSSTRegion{L, u, v, count, 0, 0, 0, 0};
+    return EngineProbe::RSSTRegion{L, u, v, count, 0, 0, 0, 0, 0};
   }
   EngineProbe engine;
 };
