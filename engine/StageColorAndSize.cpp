@@ -40,6 +40,7 @@ constexpr uint32_t kStale = UINT32_MAX - 1;
 // region, and only while its neighbours' lists stay short.
 constexpr uint32_t kTakeOverCount = 32;
 constexpr int kTakeOverWalk = 16;
+constexpr int kTakeOverOrderWalk = 256;
 
 }  // namespace
 
@@ -187,33 +188,55 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
           if (ends[i] == n) return true;
         return false;
       }
-      // Nodes moved so far sit in front of the survivor's own.
+      // Nodes moved so far sit in front of the survivor's own. Removed links
+      // passed on the way are unlinked (but for the survivor's first node,
+      // where its own walk starts): lists that are only ever searched would
+      // otherwise fill up with them.
+      Region& other = regions[n];
       uint32_t p = survivorHead, pPrev = ownPrev;
-      uint32_t q = regions[n].linkList, qPrev = 0;
+      uint32_t q = other.linkList, qPrev = 0;
       while (p != 0 && q != 0) {
-        if (live(p) && farEnd(p) == n) return true;
-        if (live(q) && farEnd(q) == a) return true;
         const uint32_t pNext = links.next(p) ^ pPrev;
         const uint32_t qNext = links.next(q) ^ qPrev;
-        pPrev = p;
+        if (live(p)) {
+          if (farEnd(p) == n) return true;
+          pPrev = p;
+        } else if (p != survivorHead) {
+          unlink(survivor, pPrev, p, pNext);
+        } else {
+          pPrev = p;
+        }
         p = pNext;
-        qPrev = q;
+        if (live(q)) {
+          if (farEnd(q) == a) return true;
+          qPrev = q;
+        } else {
+          unlink(other, qPrev, q, qNext);
+        }
         q = qNext;
       }
       return false;
     };
 
     // A takeover needs the absorbed region's changeable links listed (they
-    // are the only ones its zero links leave to price) and the merged link to
-    // be the only one it removes, so that no removal order is to be kept.
+    // are the only ones its zero links leave to price) and the links the move
+    // would remove: the merged one and those to the survivor's other
+    // neighbours, found on the neighbours' (short) lists.
     bool takeOver = gathered && !meansChanged && absorbedKeepsZeros && absorbed.changeableList != kStale &&
                     absorbedCount >= kTakeOverCount;
+    uint32_t removed[kGathered + 1];
+    int removedCount = 0;
+    if (takeOver) removed[removedCount++] = topLink;
     for (int i = 0; takeOver && i < endCount; ++i) {
       if (ends[i] == b) continue;
       int walked = 0;
       for (uint32_t prev = 0, node = regions[ends[i]].linkList; node != 0;) {
-        if (walked++ == kTakeOverWalk || (live(node) && farEnd(node) == b)) {
+        if (walked++ == kTakeOverWalk) {
           takeOver = false;
+          break;
+        }
+        if (live(node) && farEnd(node) == b) {
+          removed[removedCount++] = linkOfNode(node);
           break;
         }
         const uint32_t following = links.next(node) ^ prev;
@@ -221,11 +244,46 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
         node = following;
       }
     }
+    // The move removes them in the absorbed list's order: walk it from both
+    // ends until all are met (they are mostly near one end or the other).
+    if (takeOver && removedCount > 1) {
+      uint32_t fromBack[kGathered + 1];
+      int frontCount = 0;
+      int backCount = 0;
+      auto meet = [&](uint32_t node, bool front) {
+        const uint32_t id = linkOfNode(node);
+        for (int i = frontCount; i < removedCount - backCount; ++i) {
+          if (removed[i] != id) continue;
+          if (front) std::swap(removed[i], removed[frontCount++]);
+          else fromBack[backCount++] = id, std::swap(removed[i], removed[removedCount - backCount]);
+          return;
+        }
+      };
+      uint32_t head = absorbed.linkList, headPrev = 0;
+      uint32_t tail = absorbed.linkTail, tailPrev = 0;
+      for (int step = 0; frontCount + backCount < removedCount; ++step) {
+        if (step == kTakeOverOrderWalk || head == 0) {
+          takeOver = false;
+          break;
+        }
+        meet(head, true);
+        if (frontCount + backCount == removedCount) break;
+        meet(tail, false);
+        const uint32_t headNext = links.next(head) ^ headPrev;
+        headPrev = head;
+        head = headNext;
+        const uint32_t tailNext = links.next(tail) ^ tailPrev;
+        tailPrev = tail;
+        tail = tailNext;
+      }
+      // Those met from the back come last, the first met last of all.
+      for (int i = 0; i < backCount; ++i) removed[removedCount - 1 - i] = fromBack[i];
+    }
 
     Region& keeper = takeOver ? absorbed : survivor;
     uint32_t changeableHead = walkWhole ? kEnd : survivor.changeableList;
     if (takeOver) {
-      links.remove(topLink);
+      for (int i = 0; i < removedCount; ++i) links.remove(removed[i]);
       for (uint32_t prev = 0, node = survivorHead; node != 0;) {
         RSSTLink& link = links.link(linkOfNode(node));
         if (link.heapIndex != 0) ((node & 1) != 0 ? link.regionB : link.regionA) = b;
