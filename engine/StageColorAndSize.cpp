@@ -39,8 +39,8 @@ constexpr uint32_t kStale = UINT32_MAX - 1;
 // A takeover pays for a few short walks: worth it only for a big absorbed
 // region, and only while its neighbours' lists stay short.
 constexpr uint32_t kTakeOverCount = 32;
-constexpr int kTakeOverWalk = 16;
-constexpr int kTakeOverOrderWalk = 256;
+constexpr int kTakeOverWalk = 64;
+constexpr int kTakeOverOrderWalk = 1024;
 
 }  // namespace
 
@@ -229,17 +229,23 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
     if (takeOver) removed[removedCount++] = topLink;
     for (int i = 0; takeOver && i < endCount; ++i) {
       if (ends[i] == b) continue;
+      Region& neighbour = regions[ends[i]];
       int walked = 0;
-      for (uint32_t prev = 0, node = regions[ends[i]].linkList; node != 0;) {
+      for (uint32_t prev = 0, node = neighbour.linkList; node != 0;) {
         if (walked++ == kTakeOverWalk) {
           takeOver = false;
           break;
         }
-        if (live(node) && farEnd(node) == b) {
+        const uint32_t following = links.next(node) ^ prev;
+        if (!live(node)) {
+          unlink(neighbour, prev, node, following);
+          node = following;
+          continue;
+        }
+        if (farEnd(node) == b) {
           removed[removedCount++] = linkOfNode(node);
           break;
         }
-        const uint32_t following = links.next(node) ^ prev;
         prev = node;
         node = following;
       }
