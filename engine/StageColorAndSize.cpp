@@ -178,8 +178,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
         node = following;
       }
     }
-    // The survivor's own nodes, and the node before them on the merged list.
-    uint32_t ownStart = survivorHead;
+    // The node before the survivor's own (from survivorHead on) on the merged list.
     uint32_t ownPrev = 0;
     auto isNeighbour = [&](int n) {
       if (n == a) return true;
@@ -377,7 +376,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
         }
         node = following;
       }
-      for (uint32_t prev = ownPrev, node = ownStart; node != 0;) {
+      for (uint32_t prev = ownPrev, node = survivorHead; node != 0;) {
         const uint32_t following = links.next(node) ^ prev;
         const uint32_t id = linkOfNode(node);
         if (links.link(id).heapIndex == 0) {
