@@ -40,7 +40,6 @@ constexpr uint32_t kStale = UINT32_MAX - 1;
 // region, and only while its neighbours' lists stay short.
 constexpr uint32_t kTakeOverCount = 32;
 constexpr int kTakeOverWalk = 64;
-constexpr int kTakeOverOrderWalk = 1024;
 
 }  // namespace
 
@@ -250,7 +249,8 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
       }
     }
     // The move removes them in the absorbed list's order: walk it from both
-    // ends until all are met (they are mostly near one end or the other).
+    // ends until all are met. They are mostly near one end or the other, and
+    // the walks meet within the list's length, which a move would walk anyway.
     if (takeOver && removedCount > 1) {
       uint32_t fromBack[kGathered + 1];
       int frontCount = 0;
@@ -266,8 +266,8 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
       };
       uint32_t head = absorbed.linkList, headPrev = 0;
       uint32_t tail = absorbed.linkTail, tailPrev = 0;
-      for (int step = 0; frontCount + backCount < removedCount; ++step) {
-        if (step == kTakeOverOrderWalk || head == 0) {
+      while (frontCount + backCount < removedCount) {
+        if (head == 0) {  // cannot happen: every removed link sits on this list
           takeOver = false;
           break;
         }
