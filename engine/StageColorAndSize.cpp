@@ -1,7 +1,6 @@
 // The first stage: merging by mean colour and size down to a few hundred regions.
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <utility>
 #include <vector>
 
@@ -99,14 +98,20 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
   ScratchTable<uint32_t> nextChangeable(rsst_emalloc(2 * (linkTotal + 1) * static_cast<long long>(sizeof(uint32_t))));
   // The region a record holds, plus one, where it took over another's record
   // (0: its own). Touched only by takeovers.
-  ScratchTable<uint32_t> holds(std::calloc(static_cast<std::size_t>(regionTotal), sizeof(uint32_t)));
-  if (holds.get() == nullptr) reportFatal("M_RSST::rsst_emalloc(n) -> memory allocation error.");
+  FrameBlock<uint32_t> heldRegions;
+  uint32_t* const holds = heldRegions.takeZeroed(regionTotal);
   auto regionIn = [&](uint32_t record) { return holds[record] != 0 ? holds[record] - 1 : record; };
   auto farEnd = [&](uint32_t node) {
     const RSSTLink& link = links.link(linkOfNode(node));
     return (node & 1) != 0 ? link.regionA : link.regionB;
   };
   auto live = [&](uint32_t node) { return links.link(linkOfNode(node)).heapIndex != 0; };
+  // One step along a list linked both ways, coming from prev.
+  auto advance = [&](uint32_t& prev, uint32_t& node) {
+    const uint32_t following = links.next(node) ^ prev;
+    prev = node;
+    node = following;
+  };
   auto pushFront = [&](Region& r, uint32_t node) {
     links.next(node) = r.linkList;
     if (r.linkList != 0) links.next(r.linkList) ^= node;
@@ -172,9 +177,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
           break;
         }
         if (live(node)) ends[endCount++] = farEnd(node);
-        const uint32_t following = links.next(node) ^ prev;
-        prev = node;
-        node = following;
+        advance(prev, node);
       }
     }
     // The node before the survivor's own (from survivorHead on) on the merged list.
@@ -274,12 +277,8 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
         meet(head, true);
         if (frontCount + backCount == removedCount) break;
         meet(tail, false);
-        const uint32_t headNext = links.next(head) ^ headPrev;
-        headPrev = head;
-        head = headNext;
-        const uint32_t tailNext = links.next(tail) ^ tailPrev;
-        tailPrev = tail;
-        tail = tailNext;
+        advance(headPrev, head);
+        advance(tailPrev, tail);
       }
       // Those met from the back come last, the first met last of all.
       for (int i = 0; i < backCount; ++i) removed[removedCount - 1 - i] = fromBack[i];
@@ -292,9 +291,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
       for (uint32_t prev = 0, node = survivorHead; node != 0;) {
         RSSTLink& link = links.link(linkOfNode(node));
         if (link.heapIndex != 0) ((node & 1) != 0 ? link.regionB : link.regionA) = b;
-        const uint32_t following = links.next(node) ^ prev;
-        prev = node;
-        node = following;
+        advance(prev, node);
       }
       // The absorbed list, reversed, then the survivor's.
       std::swap(absorbed.linkList, absorbed.linkTail);
@@ -424,14 +421,12 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
     uint32_t kept = 0;
     uint32_t first = 0;
     for (uint32_t prev = 0, node = r.linkList; node != 0;) {
-      const uint32_t following = links.next(node) ^ prev;
       if (live(node)) {
-        if (kept != 0) links.next(kept) = node;
+        if (kept != 0) links.next(kept) = node;  // behind the walk: already read
         else first = node;
         kept = node;
       }
-      prev = node;
-      node = following;
+      advance(prev, node);
     }
     if (kept != 0) links.next(kept) = 0;
     r.linkList = first;
