@@ -100,6 +100,15 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
   // (0: its own). Touched only by takeovers.
   FrameBlock<uint32_t> heldRegions;
   uint32_t* const holds = heldRegions.takeZeroed(regionTotal);
+  // Two big regions (long lists) look each other up again and again. Two
+  // live regions found to be neighbours stay neighbours until one of them is
+  // absorbed, and a record never comes back to life: remembering the pair
+  // is enough. A small table by the asking region.
+  struct KnownNeighbours {
+    uint32_t region, neighbour;
+  };
+  constexpr uint32_t kKnown = 1u << 14;
+  std::vector<KnownNeighbours> known(kKnown, KnownNeighbours{0, 0});
   auto regionIn = [&](uint32_t record) { return holds[record] != 0 ? holds[record] - 1 : record; };
   auto farEnd = [&](uint32_t node) {
     const RSSTLink& link = links.link(linkOfNode(node));
@@ -193,6 +202,9 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
       // passed on the way are unlinked (but for the survivor's first node,
       // where its own walk starts): lists that are only ever searched would
       // otherwise fill up with them.
+      KnownNeighbours& pair = known[static_cast<uint32_t>(a) % kKnown];
+      const KnownNeighbours asked{static_cast<uint32_t>(a), static_cast<uint32_t>(n)};
+      if (pair.region == asked.region && pair.neighbour == asked.neighbour) return true;
       Region& other = regions[n];
       uint32_t p = survivorHead, pPrev = ownPrev;
       uint32_t q = other.linkList, qPrev = 0;
@@ -200,7 +212,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
         const uint32_t pNext = links.next(p) ^ pPrev;
         const uint32_t qNext = links.next(q) ^ qPrev;
         if (live(p)) {
-          if (farEnd(p) == n) return true;
+          if (farEnd(p) == n) return pair = asked, true;
           pPrev = p;
         } else if (p != survivorHead) {
           unlink(survivor, pPrev, p, pNext);
@@ -209,7 +221,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
         }
         p = pNext;
         if (live(q)) {
-          if (farEnd(q) == a) return true;
+          if (farEnd(q) == a) return pair = asked, true;
           qPrev = q;
         } else {
           unlink(other, qPrev, q, qNext);
