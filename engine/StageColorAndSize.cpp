@@ -350,7 +350,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
         if (ownPrev == 0) ownPrev = node;
         uint8_t& s = link.zeroState;
         if (s == kZero && !absorbedKeepsZeros) s = kPending;
-        if (s != kZero) {
+        if (s != kZero && !meansChanged) {
           nextChangeable[node] = changeableHead;
           changeableHead = node;
         }
@@ -376,7 +376,10 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
       // (see the move above): the moved nodes are priced from their chain,
       // in list order, and the walk starts at the survivor's own nodes. When
       // a small region takes in a big flat one, the big one's list is not
-      // walked a second time.
+      // walked a second time. When the means changed (most merges of a
+      // photo) the moved nodes are not chained: the walk starts at the list's
+      // head and prices every link (a zero link kept at +0 costs the same
+      // again and does not move), so photos never touch the chain table.
       for (uint32_t node = changeableHead; node != kEnd;) {
         const uint32_t following = nextChangeable[node];
         if (reprice(node, links.link(linkOfNode(node)).zeroState) && build) {
@@ -385,7 +388,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
         }
         node = following;
       }
-      for (uint32_t prev = ownPrev, node = survivorHead; node != 0;) {
+      for (uint32_t prev = meansChanged ? 0 : ownPrev, node = meansChanged ? keeper.linkList : survivorHead; node != 0;) {
         const uint32_t following = links.next(node) ^ prev;
         const uint32_t id = linkOfNode(node);
         if (links.link(id).heapIndex == 0) {
