@@ -9,7 +9,7 @@ void LinkHeap::allocate(uint32_t count) {
   slots_ = static_cast<Slot*>(takeEngineBlock(entries * static_cast<long long>(sizeof(Slot))));
   links_ = static_cast<RSSTLink*>(takeEngineBlock(entries * static_cast<long long>(sizeof(RSSTLink))));
   slots_[0] = Slot{-1.0, 0};
-  links_[0] = RSSTLink{0, -1, -1, {0, 0}, 0};
+  links_[0] = RSSTLink{0, -1, -1, {0, 0}};
   capacity_ = count;
   size_ = 0;
 }

@@ -51,7 +51,7 @@ class VESKAR_EXPORT LinkHeap {
   // Adds the next link in creation order at the bottom and lets it rise.
   uint32_t push(int32_t regionA, int32_t regionB, double cost) {
     const uint32_t id = ++size_;
-    links_[id] = RSSTLink{0, regionA, regionB, {0, 0}, 0};
+    links_[id] = RSSTLink{0, regionA, regionB, {0, 0}};
     slots_[id] = Slot{cost, id};
     return upHeap(id);
   }

@@ -25,7 +25,6 @@ struct RSSTLink {
   int32_t regionA;     // survives a merge of this link
   int32_t regionB;     // is absorbed by it
   uint32_t next[2];
-  uint8_t zeroState;   // the first stage's bookkeeping of zero-cost links
 };
 
 // The parameter fields come first and are public: a caller tunes an engine by

@@ -27,11 +27,23 @@ inline bool sameMeans(const Region& p, const Region& q) {
 
 // A link priced at an exact zero distance costs +0 whatever the counts, for as
 // long as neither end's means change: such links need no visit.
-enum LinkState : uint8_t {
+enum LinkState : uint32_t {
   kZero,     // cost +0 from a zero distance under the current means
   kActive,   // on the changeable list of each end (or that end is marked stale)
   kPending,  // a zero link that moved to a survivor of other means: price it
 };
+// A link's state sits in the two top bits of its regionB while the stage
+// runs (region numbers stay below 2^30: an image has fewer than 2^15 rows
+// and columns).
+constexpr uint32_t kEndBits = (1u << 30) - 1;
+inline int32_t endB(const RSSTLink& link) { return static_cast<int32_t>(static_cast<uint32_t>(link.regionB) & kEndBits); }
+inline uint32_t stateOf(const RSSTLink& link) { return static_cast<uint32_t>(link.regionB) >> 30; }
+inline void setState(RSSTLink& link, uint32_t state) {
+  link.regionB = static_cast<int32_t>((static_cast<uint32_t>(link.regionB) & kEndBits) | state << 30);
+}
+inline void setEndB(RSSTLink& link, int32_t region) {
+  link.regionB = static_cast<int32_t>((static_cast<uint32_t>(link.regionB) & ~kEndBits) | static_cast<uint32_t>(region));
+}
 constexpr uint32_t kEnd = UINT32_MAX;
 // As a region's list head: the list may miss links (no node id comes near).
 constexpr uint32_t kStale = UINT32_MAX - 1;
@@ -112,7 +124,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
   auto regionIn = [&](uint32_t record) { return holds[record] != 0 ? holds[record] - 1 : record; };
   auto farEnd = [&](uint32_t node) {
     const RSSTLink& link = links.link(linkOfNode(node));
-    return (node & 1) != 0 ? link.regionA : link.regionB;
+    return (node & 1) != 0 ? link.regionA : endB(link);
   };
   auto live = [&](uint32_t node) { return links.link(linkOfNode(node)).heapIndex != 0; };
   // One step along a list linked both ways, coming from prev.
@@ -136,7 +148,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
 
   // Nothing is known yet: every link gets priced once and every region walks
   // its whole list the first time it survives with unchanged means.
-  for (uint32_t id = 1; id <= links.capacity(); ++id) links.link(id).zeroState = kPending;
+  for (uint32_t id = 1; id <= links.capacity(); ++id) setState(links.link(id), kPending);
   for (long long p = 0; p < regionTotal; ++p) {
     Region& r = regions[p];
     uint32_t prev = 0;
@@ -155,7 +167,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
   while (regionCount > limit) {
     const uint32_t topLink = links.linkInSlot(1);
     const int a = links.link(topLink).regionA;
-    const int b = links.link(topLink).regionB;
+    const int b = endB(links.link(topLink));
     Region& survivor = regions[a];
     Region& absorbed = regions[b];
     const uint32_t absorbedCount = absorbed.pixelCount;
@@ -302,7 +314,10 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
       for (int i = 0; i < removedCount; ++i) links.remove(removed[i]);
       for (uint32_t prev = 0, node = survivorHead; node != 0;) {
         RSSTLink& link = links.link(linkOfNode(node));
-        if (link.heapIndex != 0) ((node & 1) != 0 ? link.regionB : link.regionA) = b;
+        if (link.heapIndex != 0) {
+          if ((node & 1) != 0) setEndB(link, b);
+          else link.regionA = b;
+        }
         advance(prev, node);
       }
       // The absorbed list, reversed, then the survivor's.
@@ -317,7 +332,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
       for (uint32_t node = absorbed.changeableList; node != kEnd;) {
         const uint32_t following = nextChangeable[node];
         const RSSTLink& link = links.link(linkOfNode(node));
-        if (link.heapIndex != 0 && link.zeroState != kZero) {
+        if (link.heapIndex != 0 && stateOf(link) != kZero) {
           nextChangeable[node] = changeableHead;
           changeableHead = node;
         }
@@ -345,12 +360,12 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
           continue;
         }
         // The node stands for the absorbed end; it keeps its side.
-        ((node & 1) != 0 ? link.regionB : link.regionA) = a;
+        if ((node & 1) != 0) setEndB(link, a);
+        else link.regionA = a;
         pushFront(survivor, node);
         if (ownPrev == 0) ownPrev = node;
-        uint8_t& s = link.zeroState;
-        if (s == kZero && !absorbedKeepsZeros) s = kPending;
-        if (s != kZero && !meansChanged) {
+        if (stateOf(link) == kZero && !absorbedKeepsZeros) setState(link, kPending);
+        if (stateOf(link) != kZero && !meansChanged) {
           nextChangeable[node] = changeableHead;
           changeableHead = node;
         }
@@ -358,14 +373,14 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
     }
     lastKeeper = static_cast<uint32_t>(takeOver ? b : a);
 
-    auto reprice = [&](uint32_t node, uint8_t& s) {
-      const RSSTLink& link = links.link(linkOfNode(node));
+    auto reprice = [&](uint32_t node) {
+      RSSTLink& link = links.link(linkOfNode(node));
       double distance = 0;
-      const double cost = colorAndSizeCost(&regions[link.regionA], &regions[link.regionB], distance);
+      const double cost = colorAndSizeCost(&regions[link.regionA], &regions[endB(link)], distance);
       if (cost != links.costInSlot(link.heapIndex)) links.reprice(link.heapIndex, cost);  // an equal cost would not move
       const bool zero = distance == 0;
-      if (!zero && s != kActive) regions[farEnd(node)].changeableList = kStale;
-      s = zero ? kZero : kActive;
+      if (!zero && stateOf(link) != kActive) regions[farEnd(node)].changeableList = kStale;
+      setState(link, zero ? kZero : kActive);
       return !zero;
     };
 
@@ -382,7 +397,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
       // again and does not move), so photos never touch the chain table.
       for (uint32_t node = changeableHead; node != kEnd;) {
         const uint32_t following = nextChangeable[node];
-        if (reprice(node, links.link(linkOfNode(node)).zeroState) && build) {
+        if (reprice(node) && build) {
           *tail = node;
           tail = &nextChangeable[node];
         }
@@ -396,7 +411,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
           node = following;
           continue;
         }
-        if (reprice(node, links.link(id).zeroState) && build) {
+        if (reprice(node) && build) {
           *tail = node;
           tail = &nextChangeable[node];
         }
@@ -411,14 +426,14 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
       while (*prev != kEnd) {
         const uint32_t node = *prev;
         const uint32_t id = linkOfNode(node);
-        uint8_t& s = links.link(id).zeroState;
-        if (links.link(id).heapIndex != 0 && s != kZero && reprice(node, s)) prev = &nextChangeable[node];
+        if (links.link(id).heapIndex != 0 && stateOf(links.link(id)) != kZero && reprice(node)) prev = &nextChangeable[node];
         else *prev = nextChangeable[node];
       }
     }
     --regionCount;
   }
 
+  for (uint32_t id = 1; id <= links.capacity(); ++id) links.link(id).regionB = endB(links.link(id));
   // Back to lists linked one way, without removed links, and every region in
   // its own record. The live regions are the ends of the live links (or the
   // last keeper, when one region is left).
