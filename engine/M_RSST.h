@@ -23,7 +23,7 @@ struct FrameWorkspace;
 struct RSSTLink {
   uint32_t heapIndex;  // 0 marks a removed link
   int32_t regionA;     // survives a merge of this link
-  int32_t regionB;     // is absorbed by it
+  int32_t regionB;     // is absorbed by it (the first stage keeps a state in its top two bits)
   uint32_t next[2];
 };
 
