@@ -36,6 +36,7 @@ enum LinkState : uint32_t {
 // runs (region numbers stay below 2^30: an image has fewer than 2^15 rows
 // and columns).
 constexpr uint32_t kEndBits = (1u << 30) - 1;
+static_assert(static_cast<uint64_t>(INT16_MAX) * INT16_MAX <= kEndBits, "a region number needs more than 30 bits");
 inline int32_t endB(const RSSTLink& link) { return static_cast<int32_t>(static_cast<uint32_t>(link.regionB) & kEndBits); }
 inline uint32_t stateOf(const RSSTLink& link) { return static_cast<uint32_t>(link.regionB) >> 30; }
 inline void setState(RSSTLink& link, uint32_t state) {
