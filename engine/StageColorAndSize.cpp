@@ -434,6 +434,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
     --regionCount;
   }
 
+  // The states leave regionB before anything else reads it.
   for (uint32_t id = 1; id <= links.capacity(); ++id) links.link(id).regionB = endB(links.link(id));
   // Back to lists linked one way, without removed links, and every region in
   // its own record. The live regions are the ends of the live links (or the
