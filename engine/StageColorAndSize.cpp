@@ -42,8 +42,10 @@ inline uint32_t stateOf(const RSSTLink& link) { return static_cast<uint32_t>(lin
 inline void setState(RSSTLink& link, uint32_t state) {
   link.regionB = static_cast<int32_t>((static_cast<uint32_t>(link.regionB) & kEndBits) | state << 30);
 }
-inline void setEndB(RSSTLink& link, int32_t region) {
-  link.regionB = static_cast<int32_t>((static_cast<uint32_t>(link.regionB) & ~kEndBits) | static_cast<uint32_t>(region));
+// The end a list node stands for (node 2 * id: regionA, 2 * id + 1: regionB).
+inline void setEndOf(RSSTLink& link, uint32_t node, int32_t region) {
+  if ((node & 1) == 0) link.regionA = region;
+  else link.regionB = static_cast<int32_t>((static_cast<uint32_t>(link.regionB) & ~kEndBits) | static_cast<uint32_t>(region));
 }
 constexpr uint32_t kEnd = UINT32_MAX;
 // As a region's list head: the list may miss links (no node id comes near).
@@ -315,10 +317,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
       for (int i = 0; i < removedCount; ++i) links.remove(removed[i]);
       for (uint32_t prev = 0, node = survivorHead; node != 0;) {
         RSSTLink& link = links.link(linkOfNode(node));
-        if (link.heapIndex != 0) {
-          if ((node & 1) != 0) setEndB(link, b);
-          else link.regionA = b;
-        }
+        if (link.heapIndex != 0) setEndOf(link, node, b);
         advance(prev, node);
       }
       // The absorbed list, reversed, then the survivor's.
@@ -361,8 +360,7 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
           continue;
         }
         // The node stands for the absorbed end; it keeps its side.
-        if ((node & 1) != 0) setEndB(link, a);
-        else link.regionA = a;
+        setEndOf(link, node, a);
         pushFront(survivor, node);
         if (ownPrev == 0) ownPrev = node;
         if (stateOf(link) == kZero && !absorbedKeepsZeros) setState(link, kPending);
