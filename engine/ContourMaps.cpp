@@ -44,6 +44,7 @@ int M_RSST::allocateContours(int n) {
   contours = frame().contours.get();
   if (contours == nullptr) reportFatal("M_RSST::allocateContours(...), Memory allocation error!");
   contourCount = n;
+  frame().contourBoxes.clear();
   return 1;
 }
 
@@ -52,6 +53,7 @@ int M_RSST::deallocateContours() {
   frame().contours.reset();
   contours = nullptr;
   contourCount = 0;
+  frame().contourBoxes.clear();
   return 1;
 }
 
@@ -96,6 +98,8 @@ double M_RSST::computeCPointLength(int x, int y) {
 void M_RSST::extractContours() {
   if (!frame().labelMap.isAllocated()) frame().labelMap.allocateArray(width, height);
   int32_t** map = frame().labelMap.getPtr2Array();
+  std::vector<PixelBox>& boxes = frame().contourBoxes;
+  boxes.assign(static_cast<std::size_t>(contourCount), PixelBox{width, height, -1, -1});
   int next = 0;
   forEachLiveRegion([&](int index, uint32_t) {
     if (next >= contourCount) reportFatal("M_RSST::extractContours(...) -> Number of conours Excided!");
@@ -103,7 +107,13 @@ void M_RSST::extractContours() {
     regionDescriptors[index].contourIndex = next;
     contours[next].reset(width, height);
     contours[next].regionIndex = index;
-    forEachPixelOf(region, [&](uint32_t p) { map[p % width][p / width] = index; });
+    PixelBox& box = boxes[next];
+    forEachPixelOf(region, [&](uint32_t p) {
+      const int x = static_cast<int>(p % width);
+      const int y = static_cast<int>(p / width);
+      map[x][y] = index;
+      box.add(x, y);
+    });
     ++next;
   });
   // Column by column, top to bottom: the order every contour lists its pixels in.
@@ -169,6 +179,9 @@ struct LabelBand {
   }
 };
 
+// A box read whole costs about as much as chasing this share of its pixels.
+constexpr long long kScannedBoxShare = 16;
+
 // Beyond this many entries the band would outweigh the image: columns are counted window by window.
 constexpr long long kMaxBandEntries = 1LL << 22;
 
@@ -199,21 +212,39 @@ void M_RSST::codeColumnSliding(int x, const int* rows, int count, unsigned char*
 
 // A merge only turns from's pixels into's label, so a code can change only
 // where the window reaches a pixel of from: the others keep their codes.
+//
+// While the map has followed every merge since the contours were taken, from's
+// pixels are the pixels of its label within its box; a box not much larger
+// than the region is read column by column rather than its pixel list chased.
 void M_RSST::updateContoursOfMergedReg(RSSTRegion* from, RSSTRegion* into) {
   int32_t** map = frame().labelMap.getPtr2Array();
   CRSSTContour& kInto = contourOf(into);
   CRSSTContour& kFrom = contourOf(from);
   const int32_t label = kInto.regionIndex;
-  int x0 = width, y0 = height, x1 = -1, y1 = -1;
-  for (uint32_t p = from->firstPixel; p != kNoPixel; p = pixelNext[p]) {
-    const int x = static_cast<int>(p % width);
-    const int y = static_cast<int>(p / width);
-    map[x][y] = label;
-    x0 = std::min(x0, x);
-    x1 = std::max(x1, x);
-    y0 = std::min(y0, y);
-    y1 = std::max(y1, y);
+  std::vector<PixelBox>& boxes = frame().contourBoxes;
+  const bool boxed = boxes.size() == static_cast<std::size_t>(contourCount);
+  PixelBox box{width, height, -1, -1};
+  if (boxed) box = boxes[descriptorsOf(from).contourIndex];
+  const long long area = static_cast<long long>(box.x1 - box.x0 + 1) * (box.y1 - box.y0 + 1);
+  // The literal paths always chase the list.
+  const bool literal = paths_.recodeContour == &M_RSST::recodeEveryPixel;
+  if (boxed && !literal && area <= kScannedBoxShare * static_cast<long long>(from->pixelCount)) {
+    const int32_t fromLabel = kFrom.regionIndex;
+    for (int x = box.x0; x <= box.x1; ++x) {
+      int32_t* column = map[x];
+      for (int y = box.y0; y <= box.y1; ++y) column[y] = column[y] == fromLabel ? label : column[y];
+    }
+  } else {
+    box = PixelBox{width, height, -1, -1};
+    for (uint32_t p = from->firstPixel; p != kNoPixel; p = pixelNext[p]) {
+      const int x = static_cast<int>(p % width);
+      const int y = static_cast<int>(p / width);
+      map[x][y] = label;
+      box.add(x, y);
+    }
   }
+  if (boxed) boxes[descriptorsOf(into).contourIndex].add(box);
+  const int x0 = box.x0, y0 = box.y0, x1 = box.x1, y1 = box.y1;
   if (!scratch_->mergeList) scratch_->mergeList.reset(new CRSSTContour);
   CRSSTContour& merged = *scratch_->mergeList;
   merged.reset(width, height);

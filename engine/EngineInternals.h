@@ -14,6 +14,21 @@
 #include "storage/S_CImageStorage.h"
 #include "storage/S_RegionStorage.h"
 
+struct PixelBox {
+  int x0, y0, x1, y1;  // empty while x1 < x0
+  void add(int x, int y) {
+    x0 = x < x0 ? x : x0;
+    x1 = x > x1 ? x : x1;
+    y0 = y < y0 ? y : y0;
+    y1 = y > y1 ? y : y1;
+  }
+  void add(const PixelBox& other) {
+    if (other.x1 < other.x0) return;
+    add(other.x0, other.y0);
+    add(other.x1, other.y1);
+  }
+};
+
 // Small tables kept between merges and frames so that the hot steps allocate nothing.
 struct EngineScratch {
   int bandColumn = -1;                   // the column the label band stands at; -1: none yet
@@ -38,6 +53,9 @@ struct FrameWorkspace {
   std::unique_ptr<CLUVColorModel[]> colorModels;
   std::vector<uint16_t> bandCounts;   // label band of the contour extraction, while it runs
   std::vector<int32_t> windowCounts;  // summed-area table of the jaggedness recount
+  // Each contour's region's pixel box, by contour index, for as long as the
+  // label map follows every merge (empty: nothing is known).
+  std::vector<PixelBox> contourBoxes;
 };
 
 inline FrameWorkspace& M_RSST::frame() {

@@ -89,6 +89,8 @@ int M_RSST::rsst_merge2Regions() {
 
 void M_RSST::rsst_updateRegion(RSSTRegion* from, RSSTRegion* into) {
   (this->*jointProperties)(from, into);
+  // Only the contour update keeps the label map, and so the boxes, in step.
+  if (jointProperties != &M_RSST::jointProperties_ColortAndContour) frame().contourBoxes.clear();
   into->pixelCount += from->pixelCount;
   ++mergeGeneration_;  // before the survivor's links are re-priced with the new count
   pixelNext[into->lastPixel] = from->firstPixel;

@@ -196,6 +196,22 @@ TEST_F(ContourMergeTest, SurvivorListsItsOwnRemainingPixelsFirstThenTheAbsorbed)
   expectStoredPixelsCurrent(probe, red);
 }
 
+// A merge by colour alone moves pixels without relabelling them: the contour
+// merge that follows must still relabel every pixel the absorbed region holds.
+TEST_F(ContourMergeTest, PixelsMovedByAColourOnlyMergeFollowTheirRegion) {
+  EngineProbe::RSSTRegion* red = probe.regionAt(0, 0);
+  EngineProbe::RSSTRegion* green = probe.regionAt(5, 0);
+  EngineProbe::RSSTRegion* blue = probe.regionAt(8, 0);
+  const int greenLabel = probe.labelAt(5, 0);
+  const int blueLabel = probe.labelAt(8, 0);
+  probe.rsst_updateRegion(green, red);  // the engine's colour-only update
+  ASSERT_EQ(probe.labelAt(5, 0), greenLabel);
+  probe.jointProperties_ColortAndContour(red, blue);
+  for (int x = 0; x < 10; ++x)
+    for (int y = 0; y < 8; ++y) EXPECT_EQ(probe.labelAt(x, y), blueLabel) << x << "," << y;
+  expectStoredPixelsCurrent(probe, blue);
+}
+
 TEST_F(ContourMergeTest, MergeJoinsColourModelsAndMeansAndLeavesTheAbsorbedModel) {
   EngineProbe::RSSTRegion* red = probe.regionAt(0, 0);
   EngineProbe::RSSTRegion* green = probe.regionAt(5, 0);

@@ -433,7 +433,7 @@ TEST(ForceStageTest, RepricingInsideAMergeSeesTheMergedSizes) {
 }
 
 // The fast paths (sliding and summed-area window counts, cached smallest size,
-// marked neighbours) must give the literal paths' label maps byte for byte.
+// marked neighbours, relabelling by box) must give the literal paths' label maps byte for byte.
 class FastPathTest : public testing::TestWithParam<std::pair<int, int>> {
  protected:
   int cell() const { return GetParam().first; }
