@@ -223,12 +223,10 @@ void M_RSST::updateContoursOfMergedReg(RSSTRegion* from, RSSTRegion* into) {
   const int32_t label = kInto.regionIndex;
   std::vector<PixelBox>& boxes = frame().contourBoxes;
   const bool boxed = boxes.size() == static_cast<std::size_t>(contourCount);
-  PixelBox box{width, height, -1, -1};
-  if (boxed) box = boxes[descriptorsOf(from).contourIndex];
+  const PixelBox* known = knownBoxOf(from);
+  PixelBox box = known != nullptr ? *known : PixelBox{width, height, -1, -1};
   const long long area = static_cast<long long>(box.x1 - box.x0 + 1) * (box.y1 - box.y0 + 1);
-  // The literal paths always chase the list.
-  const bool literal = paths_.recodeContour == &M_RSST::recodeEveryPixel;
-  if (boxed && !literal && area <= kScannedBoxShare * static_cast<long long>(from->pixelCount)) {
+  if (known != nullptr && area <= kScannedBoxShare * static_cast<long long>(from->pixelCount)) {
     const int32_t fromLabel = kFrom.regionIndex;
     for (int x = box.x0; x <= box.x1; ++x) {
       int32_t* column = map[x];

@@ -27,6 +27,8 @@ struct PixelBox {
     add(other.x0, other.y0);
     add(other.x1, other.y1);
   }
+  // Whether a 4-neighbour of (x, y) can lie inside.
+  bool reaches(int x, int y) const { return x + 1 >= x0 && x - 1 <= x1 && y + 1 >= y0 && y - 1 <= y1; }
 };
 
 // Small tables kept between merges and frames so that the hot steps allocate nothing.
@@ -68,6 +70,15 @@ inline LinkHeap& M_RSST::heap() { return frame().heap; }
 inline CRSSTContour& M_RSST::contourOf(const RSSTRegion* r) { return contours[descriptorsOf(r).contourIndex]; }
 
 inline CLUVColorModel& M_RSST::modelOf(const RSSTRegion* r) { return colorModels[descriptorsOf(r).colorModelIndex]; }
+
+// The pixel box of r while the label map has followed every merge since the
+// contours were taken; null otherwise, and always on the literal paths.
+inline const PixelBox* M_RSST::knownBoxOf(const RSSTRegion* r) {
+  const std::vector<PixelBox>& boxes = frame().contourBoxes;
+  if (boxes.size() != static_cast<std::size_t>(contourCount) || paths_.recodeContour == &M_RSST::recodeEveryPixel)
+    return nullptr;
+  return &boxes[static_cast<std::size_t>(descriptorsOf(r).contourIndex)];
+}
 
 // A small region enclosed by one neighbour merges whatever the tests say.
 template <class Tests>

@@ -16,6 +16,7 @@ class S_RegionStorage;
 class LinkHeap;
 struct EngineScratch;
 struct FrameWorkspace;
+struct PixelBox;
 
 // A link of the region graph. Its two list nodes are implied: node 2 * id
 // sits on regionA's list and node 2 * id + 1 on regionB's, and next holds
@@ -326,6 +327,7 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   VESKAR_NO_EXPORT uint32_t smallestLiveCount();
   VESKAR_NO_EXPORT CRSSTContour& contourOf(const RSSTRegion* r);
   VESKAR_NO_EXPORT CLUVColorModel& modelOf(const RSSTRegion* r);
+  VESKAR_NO_EXPORT const PixelBox* knownBoxOf(const RSSTRegion* r);
 
   // Fast and literal versions of the accelerated steps.
   VESKAR_NO_EXPORT void mergeColorAndSizeSkippingZeroLinks(uint32_t limit);

@@ -27,14 +27,21 @@ double shareOf(double part, double contourLength) { return contourLength == 0 ? 
 
 // Visits each stored pixel of both contours, a's first and each in stored
 // order, with its side (0 for a, 1 for b) and whether it faces the other region.
+// Where the regions' boxes are known, only pixels next to the other's box can.
 template <class Visit>
-void visitBothContours(const LabelView& view, const CRSSTContour& a, const CRSSTContour& b, Visit&& visit) {
+void visitBothContours(const LabelView& view, const CRSSTContour& a, const CRSSTContour& b, const PixelBox* boxA,
+                       const PixelBox* boxB, Visit&& visit) {
   const CRSSTContour* own[2] = {&a, &b};
   const int32_t partner[2] = {b.regionIndex, a.regionIndex};
+  const PixelBox* partnerBox[2] = {boxB, boxA};
   for (int side = 0; side < 2; ++side) {
     const CRSSTContour& k = *own[side];
-    for (uint32_t i = 0; i < k.nPixels; ++i)
-      visit(side, k, i, view.touches(partner[side], k.pixelX[i], k.pixelY[i]));
+    const PixelBox* box = boxA != nullptr && boxB != nullptr ? partnerBox[side] : nullptr;
+    for (uint32_t i = 0; i < k.nPixels; ++i) {
+      const int x = static_cast<int>(k.pixelX[i]);
+      const int y = static_cast<int>(k.pixelY[i]);
+      visit(side, k, i, (box == nullptr || box->reaches(x, y)) && view.touches(partner[side], x, y));
+    }
   }
 }
 
@@ -48,7 +55,8 @@ void M_RSST::geometryIfMerged(RSSTRegion* a, RSSTRegion* b, double& commonContou
                               double& mergedComplexity) {
   double rest = 0;
   double facing[2] = {0, 0};
-  visitBothContours(LabelView::of(frame().labelMap, width, height), contourOf(a), contourOf(b), [&](int side, const CRSSTContour& k, uint32_t i, bool faces) {
+  visitBothContours(LabelView::of(frame().labelMap, width, height), contourOf(a), contourOf(b), knownBoxOf(a),
+                    knownBoxOf(b), [&](int side, const CRSSTContour& k, uint32_t i, bool faces) {
     if (faces) facing[side] += k.pixelLength[i];
     else rest += k.pixelLength[i];
   });
@@ -87,7 +95,8 @@ void M_RSST::computeJaggOfContours(RSSTRegion* a, RSSTRegion* b, double& jaggedB
   commonPixelCount = 0;
   double jaggedFacing[2] = {0, 0};
   double jagged[2] = {0, 0};
-  visitBothContours(LabelView::of(frame().labelMap, width, height), *own[0], *own[1], [&](int side, const CRSSTContour& k, uint32_t i, bool faces) {
+  visitBothContours(LabelView::of(frame().labelMap, width, height), *own[0], *own[1], knownBoxOf(a), knownBoxOf(b),
+                    [&](int side, const CRSSTContour& k, uint32_t i, bool faces) {
     const bool isJagged = k.pixelJaggedness[i] > 80;
     if (faces) {
       ++commonPixelCount;
