@@ -92,6 +92,12 @@ class VESKAR_EXPORT LinkHeap {
     }
     do {
       uint32_t child = 2 * k;
+      // Deeper than the cached top of the heap, the pairs the walk may compare
+      // two steps on (one of four, in two lines) are asked for now.
+      if (k >= kCachedTop && k <= size_ / 8) {
+        __builtin_prefetch(&slots_[8 * k]);
+        __builtin_prefetch(&slots_[8 * k + 4]);
+      }
       if (child < size_ && slots_[child].cost > slots_[child + 1].cost) ++child;
       if (!(moving.cost > slots_[child].cost)) break;
       moveSlot(child, k);
@@ -115,6 +121,8 @@ class VESKAR_EXPORT LinkHeap {
   }
 
  private:
+  static constexpr uint32_t kCachedTop = 2048;  // slots: 32 KB, a first-level cache
+
   void place(const Slot& slot, uint32_t k) {
     slots_[k] = slot;
     links_[slot.link].heapIndex = k;
