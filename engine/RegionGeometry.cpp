@@ -36,7 +36,7 @@ void visitBothContours(const LabelView& view, const CRSSTContour& a, const CRSST
   const PixelBox* partnerBox[2] = {boxB, boxA};
   for (int side = 0; side < 2; ++side) {
     const CRSSTContour& k = *own[side];
-    const PixelBox* box = boxA != nullptr && boxB != nullptr ? partnerBox[side] : nullptr;
+    const PixelBox* box = partnerBox[side];
     for (uint32_t i = 0; i < k.nPixels; ++i) {
       const int x = static_cast<int>(k.pixelX[i]);
       const int y = static_cast<int>(k.pixelY[i]);
