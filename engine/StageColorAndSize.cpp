@@ -200,7 +200,11 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
           gathered = false;
           break;
         }
-        if (live(node)) ends[endCount++] = farEnd(node);
+        if (live(node)) {
+          ends[endCount] = farEnd(node);
+          if (meansChanged) __builtin_prefetch(&regions[ends[endCount]]);  // re-priced below
+          ++endCount;
+        }
         advance(prev, node);
       }
     }
@@ -359,7 +363,10 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
           links.remove(id);
           continue;
         }
-        // The node stands for the absorbed end; it keeps its side.
+        // The node stands for the absorbed end; it keeps its side. With the
+        // means changed its far end is read again when the link is re-priced:
+        // ask for it now, while the walks are still waiting on link records.
+        if (meansChanged) __builtin_prefetch(&regions[farEnd(node)]);
         setEndOf(link, node, a);
         pushFront(survivor, node);
         if (ownPrev == 0) ownPrev = node;
