@@ -359,14 +359,15 @@ void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
         const uint32_t id = linkOfNode(node);
         RSSTLink& link = links.link(id);
         if (link.heapIndex == 0) continue;
-        if (isNeighbour(farEnd(node))) {
+        const int far = farEnd(node);
+        if (isNeighbour(far)) {
           links.remove(id);
           continue;
         }
         // The node stands for the absorbed end; it keeps its side. With the
         // means changed its far end is read again when the link is re-priced:
         // ask for it now, while the walks are still waiting on link records.
-        if (meansChanged) __builtin_prefetch(&regions[farEnd(node)]);
+        if (meansChanged) __builtin_prefetch(&regions[far]);
         setEndOf(link, node, a);
         pushFront(survivor, node);
         if (ownPrev == 0) ownPrev = node;
