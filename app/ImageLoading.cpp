@@ -11,13 +11,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/ImageSize.h"
 #include "storage/Report.h"
 #include "storage/S_CImageStorage.h"
 
 namespace {
 
-// Every storage holds 16-bit sizes.
-constexpr size_t kMaxImageSide = 32767;
 // An image file is at most this many bytes per pixel (16-bit samples with alpha)
 // plus room for metadata; a larger file is not an image within the limit.
 constexpr double kMaxFileBytesPerPixel = 8.0;
@@ -293,7 +292,7 @@ void ImageFile::decode(const unsigned char* bytes, size_t size) {
 bool ImageFile::checkSize(size_t width, size_t height) {
   if (width == 0 || height == 0) return refuse("The image has no pixels");
   if (width > kMaxImageSide || height > kMaxImageSide)
-    return refuse("Images wider or higher than 32767 pixels are not supported");
+    return refuse(kImageTooLarge);
   const double pixels = static_cast<double>(width) * static_cast<double>(height);
   if (pixels <= maxPixels) return true;
   const double need = pixels * limits.bytesPerPixel / 1e9;

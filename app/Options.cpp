@@ -6,10 +6,11 @@
 #include <cstring>
 #include <set>
 
+#include "app/ImageSize.h"
+
 namespace {
 
-// Every storage holds 16-bit sizes.
-constexpr unsigned long kNumberCeiling = 32768;
+constexpr unsigned long kNumberCeiling = kMaxImageSide + 1ul;
 constexpr unsigned kFewestRegions = 2;
 constexpr unsigned kMostRegions = 2048;
 

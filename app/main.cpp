@@ -24,8 +24,6 @@
 
 namespace {
 
-// Every storage holds 16-bit sizes.
-constexpr int kMaxImageSide = 32767;
 // Colour planes, their bytes, a label picture and one encoded copy, per pixel
 // (about 15 bytes measured at 4 megapixels; twice that for safety).
 constexpr double kColorOutputBytesPerPixel = 32.0;
@@ -141,8 +139,6 @@ int main(int argc, char** argv) {
     return 1;
   }
   for (const std::string& note : file.getNotes()) reportWarning(note.c_str());
-  if (file.getWidth() > kMaxImageSide || file.getHeight() > kMaxImageSide)
-    reportFatal("Dornick -> Images wider or higher than 32767 pixels are not supported!");
   if (options.mode == Mode::GridLayout) return runGrid(file, options);
   return runArbitraryShape(file, options);
 }

@@ -11,6 +11,7 @@
 
 #include "app/GridLayout.h"
 #include "app/ImageLoading.h"
+#include "app/ImageSize.h"
 #include "color/T_ColorConverter.h"
 #include "engine/M_RSST.h"
 #include "storage/Report.h"
@@ -21,16 +22,32 @@ namespace py = pybind11;
 
 namespace {
 
-// Storages hold 16-bit sizes; Dornick refuses larger images with this text.
-constexpr long kMaxImageSide = 32767;
-const char* const kTooLarge = "Images wider or higher than 32767 pixels are not supported!";
-
 // The library's texts carry line ends for the console; an exception text has none.
 std::string trimmed(const std::string& text) {
   const auto first = text.find_first_not_of("\n ");
   if (first == std::string::npos) return "";
   const auto last = text.find_last_not_of("\n ");
   return text.substr(first, last - first + 1);
+}
+
+// Runs work with the library's failures caught: one is raised as RuntimeError with the
+// library's text. Returns the warnings the library gave meanwhile. abandon runs first
+// on a failure, to let go of whatever the library left half-way.
+template <class Work, class Abandon>
+std::vector<std::string> catchingFailures(const Work& work, const Abandon& abandon) {
+  veskar::FailureCatcher catcher;
+  try {
+    work();
+  } catch (const veskar::Failure& failure) {
+    abandon();
+    throw std::runtime_error(trimmed(failure.what()));
+  }
+  return catcher.getWarnings();
+}
+
+template <class Work>
+std::vector<std::string> catchingFailures(const Work& work) {
+  return catchingFailures(work, [] {});
 }
 
 // The warnings the library gave while the GIL was released, as Python warnings.
@@ -55,7 +72,7 @@ ImageShape checkImageShape(const py::array& image) {
     throw py::value_error("image must be an H x W x 3 RGB array or an H x W grey array, got shape (" + shape + ")");
   }
   const ImageShape shape{static_cast<long>(image.shape(0)), static_cast<long>(image.shape(1)), grey};
-  if (shape.width > kMaxImageSide || shape.height > kMaxImageSide) throw py::value_error(kTooLarge);
+  if (shape.width > kMaxImageSide || shape.height > kMaxImageSide) throw py::value_error(kImageTooLarge);
   return shape;
 }
 
@@ -111,26 +128,21 @@ py::object segment(const py::array& image, const py::object& regions, const py::
   const unsigned margin = checkedUnsigned(marginObject, "margin");
 
   auto input = std::make_unique<S_CImageStorage>();
-  try {
-    veskar::FailureCatcher catcher;
-    toColorImage(image, *input);
-  } catch (const veskar::Failure& failure) {
-    throw std::runtime_error(trimmed(failure.what()));
-  }
+  catchingFailures([&] { toColorImage(image, *input); });
   const long width = input->getWidth();
   const long height = input->getHeight();
   py::array_t<int32_t> labels({height, width});
   int32_t* out = labels.mutable_data();
   std::vector<uint8_t> colors;
   std::vector<std::string> warnings;
-  std::string problem;
   int regionCount = 0;
   {
     py::gil_scoped_release unlocked;
-    veskar::FailureCatcher catcher;
-    auto engine = std::make_unique<M_RSST>();
-    auto result = std::make_unique<S_RegionStorage>();
-    try {
+    std::unique_ptr<M_RSST> engine;
+    std::unique_ptr<S_RegionStorage> result;
+    const auto work = [&] {
+      engine = std::make_unique<M_RSST>();
+      result = std::make_unique<S_RegionStorage>();
       engine->processFrame(*input, *result, wanted, regionFloor, margin);
       regionCount = result->getRegionNumber();
       colors.assign(static_cast<size_t>(regionCount) * 3, 0);
@@ -142,15 +154,13 @@ py::object segment(const py::array& image, const py::object& regions, const py::
           out[y * width + x] = label;
           region->readRegRgb(&colors[label * 3], &colors[label * 3 + 1], &colors[label * 3 + 2]);
         }
-    } catch (const veskar::Failure& failure) {
-      // Left half-way through a frame: neither is used again, nor trusted to tear itself down.
+    };
+    // Left half-way through a frame: neither is used again, nor trusted to tear itself down.
+    warnings = catchingFailures(work, [&] {
       engine.release();
       result.release();
-      problem = trimmed(failure.what());
-    }
-    warnings = catcher.getWarnings();
+    });
   }
-  if (!problem.empty()) throw std::runtime_error(problem);
   if (regionCount == 0) {
     // The engine declines an image too small for it with a warning and no regions.
     throw py::value_error(warnings.empty() ? "the engine returned no regions" : trimmed(warnings.back()));
@@ -188,30 +198,19 @@ py::array_t<uint8_t> readImage(const std::string& path, double maxMegapixels, bo
   limits.acceptDamaged = acceptDamaged;
   std::unique_ptr<ImageFile> file;
   RgbPlanes planes;
-  std::string problem;
   std::vector<std::string> notes;
   long width = 0, height = 0;
   {
     py::gil_scoped_release unlocked;
-    veskar::FailureCatcher catcher;
-    try {
+    catchingFailures([&] {
       file = std::make_unique<ImageFile>(path.c_str(), limits);
-      if (!file->isLoaded()) {
-        problem = "could not load " + path + ": " + file->getFailure();
-      } else {
-        notes = file->getNotes();
-        width = file->getWidth();
-        height = file->getHeight();
-        if (width > kMaxImageSide || height > kMaxImageSide)
-          problem = kTooLarge;
-        else
-          planes = file->readPlanes();
-      }
-    } catch (const veskar::Failure& failure) {
-      problem = trimmed(failure.what());
-    }
+      if (!file->isLoaded()) throw std::runtime_error("could not load " + path + ": " + file->getFailure());
+      notes = file->getNotes();
+      width = file->getWidth();
+      height = file->getHeight();
+      planes = file->readPlanes();
+    });
   }
-  if (!problem.empty()) throw std::runtime_error(problem);
   forwardWarnings(notes);
   py::array_t<uint8_t> image({height, width, 3L});
   uint8_t* out = image.mutable_data();
@@ -233,7 +232,7 @@ void writeLabels(const std::string& path, const py::array& labelArray) {
   const auto values = py::array_t<int64_t, py::array::c_style | py::array::forcecast>::ensure(labelArray);
   const long height = static_cast<long>(values.shape(0));
   const long width = static_cast<long>(values.shape(1));
-  if (width > kMaxImageSide || height > kMaxImageSide) throw py::value_error(kTooLarge);
+  if (width > kMaxImageSide || height > kMaxImageSide) throw py::value_error(kImageTooLarge);
   std::vector<uint16_t> labels(static_cast<size_t>(values.size()));
   int64_t largest = 0;
   for (py::ssize_t i = 0; i < values.size(); ++i) {
@@ -242,18 +241,10 @@ void writeLabels(const std::string& path, const py::array& labelArray) {
     labels[i] = static_cast<uint16_t>(label);
     if (label > largest) largest = label;
   }
-  std::string problem;
-  {
-    py::gil_scoped_release unlocked;
-    veskar::FailureCatcher catcher;
-    try {
-      // Labels 0..n-1 take 16-bit samples from n = 256 on, as the region storage writes them.
-      writeLabelMap(path.c_str(), labels, static_cast<int>(width), static_cast<int>(height), largest >= 255);
-    } catch (const veskar::Failure& failure) {
-      problem = trimmed(failure.what());
-    }
-  }
-  if (!problem.empty()) throw std::runtime_error(problem);
+  py::gil_scoped_release unlocked;
+  // Labels 0..n-1 take 16-bit samples from n = 256 on, as the region storage writes them.
+  catchingFailures(
+      [&] { writeLabelMap(path.c_str(), labels, static_cast<int>(width), static_cast<int>(height), largest >= 255); });
 }
 
 }  // namespace
