@@ -45,9 +45,10 @@ bool isDamage(ExceptionType severity) {
          severity == StreamWarning || severity == CacheWarning;
 }
 
-std::string formatted(const char* format, double a, double b = 0.0, double c = 0.0, double d = 0.0) {
+std::string formatted(const char* format, double a, double b = 0.0, double c = 0.0, double d = 0.0,
+                      double e = 0.0, double f = 0.0) {
   char text[256];
-  std::snprintf(text, sizeof text, format, a, b, c, d);
+  std::snprintf(text, sizeof text, format, a, b, c, d, e, f);
   return text;
 }
 
@@ -278,13 +279,50 @@ void ImageFile::decode(const unsigned char* bytes, size_t size) {
     return;
   }
   if (severalFrames) notes.push_back("Dornick -> The file holds several frames; the first one is used.");
+  noteIgnoredMetadata(format);
+  applyOrientation(report.exception);
+  if (image == nullptr) {
+    refuse("The image could not be turned as its EXIF orientation says");
+    return;
+  }
   // CMYK pixels would otherwise be exported as their raw ink channels.
   if (image->colorspace == CMYKColorspace) TransformImageColorspace(image, sRGBColorspace);
   if (image->matte != MagickFalse && IsOpaqueImage(image, report.exception) == MagickFalse)
     notes.push_back("Dornick -> The image's transparency is ignored; its colours are used as they are.");
-  this->width = width;
-  this->height = height;
+  this->width = image->columns;
+  this->height = image->rows;
   loaded = true;
+}
+
+// What the decoder read but the segmentation does not use, said so that a
+// result that differs from what a viewer shows is not a surprise.
+void ImageFile::noteIgnoredMetadata(const std::string& format) {
+  if (GetImageProfile(image, "icc") != nullptr)
+    notes.push_back("Dornick -> The image's ICC colour profile is ignored; its values are used as they are.");
+  // A GIF frame may cover part of its canvas only; the rest has no pixels of its own.
+  const RectangleInfo& page = image->page;
+  if (format == "GIF" && (page.width > image->columns || page.height > image->rows))
+    notes.push_back(formatted("Dornick -> The GIF frame (%.0f x %.0f at %.0f, %.0f) is smaller than its canvas "
+                              "(%.0f x %.0f); the frame alone is segmented.",
+                              static_cast<double>(image->columns), static_cast<double>(image->rows),
+                              static_cast<double>(page.x), static_cast<double>(page.y),
+                              static_cast<double>(page.width), static_cast<double>(page.height)));
+}
+
+// Phones store pixels as the sensor read them and an EXIF orientation telling
+// viewers how to turn them; the stored order stays the default.
+void ImageFile::applyOrientation(ExceptionInfo* exception) {
+  const OrientationType orientation = image->orientation;
+  if (orientation <= TopLeftOrientation || orientation > LeftBottomOrientation) return;
+  if (!limits.autoOrient) {
+    notes.push_back(formatted("Dornick -> The image's EXIF orientation is %.0f, which viewers apply: the map "
+                              "follows the stored pixels, not the picture they show (--auto-orient turns it first).",
+                              static_cast<double>(orientation)));
+    return;
+  }
+  Image* turned = AutoOrientImage(image, orientation, exception);
+  releasePixels();
+  image = turned;
 }
 
 // Refuses, before anything is decoded, an image too large for the storages or

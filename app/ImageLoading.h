@@ -38,6 +38,7 @@ constexpr double kGridBytesPerPixel = 48.0;
 struct LoadLimits {
   double maxMegapixels = 0.0;  // 0: as many as the machine's memory holds
   bool acceptDamaged = false;  // decode what can be decoded, with a warning
+  bool autoOrient = false;     // turn the pixels as the EXIF orientation says, as viewers do
   double bytesPerPixel = kSegmentingBytesPerPixel;
 };
 
@@ -61,7 +62,8 @@ class ImageFile {
   bool isLoaded() const { return loaded; }
   // Why the image was not loaded, one line.
   const std::string& getFailure() const { return failure; }
-  // Things the user should know about a loaded image (frames, transparency, damage), one line each.
+  // Things the user should know about a loaded image (frames, transparency, damage,
+  // orientation, colour profile, GIF canvas), one line each.
   const std::vector<std::string>& getNotes() const { return notes; }
   int getWidth() const { return static_cast<int>(width); }
   int getHeight() const { return static_cast<int>(height); }
@@ -81,6 +83,8 @@ class ImageFile {
   void readFile(const char* path, std::vector<unsigned char>& bytes);
   void decode(const unsigned char* bytes, size_t size);
   bool checkSize(size_t width, size_t height);
+  void noteIgnoredMetadata(const std::string& format);
+  void applyOrientation(ExceptionInfo* exception);
   bool refuse(const std::string& reason);
   void exportRow(size_t y, float* samples) const;
 

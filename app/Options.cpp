@@ -2,11 +2,13 @@
 // means adding a field to Options and a row here; parsing and help follow.
 #include "app/Options.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <set>
 
 #include "app/ImageSize.h"
+#include "app/OutputFile.h"
 
 namespace {
 
@@ -16,7 +18,7 @@ constexpr unsigned kMostRegions = 2048;
 
 struct OptionRow {
   const char* name;
-  const char* alias;      // short spelling, or nullptr
+  const char* alias;      // other spelling, or nullptr
   const char* valueName;  // nullptr for an option without a value
   const char* help;
   // Takes the value (nullptr for an option without one); false rejects it.
@@ -46,7 +48,7 @@ const OptionRow kOptions[] = {
     {"--labels-png", nullptr, "FILE",
      "the labels as a grey PNG, 8-bit below 256 labels, else 16-bit",
      [](Options& o, const char* v) { return storePath(o.labelsPngPath, v); }},
-    {"--regions", nullptr, "FILE",
+    {"--regions", "--region-table", "FILE",
      "one row per region (label, pixels, box, centroid, colours); CSV, or JSON for .json",
      [](Options& o, const char* v) { return storePath(o.regionsPath, v); }},
     {"--max-megapixels", nullptr, "N",
@@ -55,6 +57,9 @@ const OptionRow kOptions[] = {
     {"--accept-damaged", nullptr, nullptr,
      "segment a truncated or corrupt image as far as it decodes, with a warning",
      [](Options& o, const char*) { o.acceptDamaged = true; return true; }},
+    {"--auto-orient", nullptr, nullptr,
+     "turn the image as its EXIF orientation says, as viewers show it (default: the stored pixels)",
+     [](Options& o, const char*) { o.autoOrient = true; return true; }},
     {"--help", "-h", nullptr, "print this text and exit",
      [](Options& o, const char*) { o.request = Request::Help; return true; }},
     {"--version", nullptr, nullptr, "print the program, library and ImageMagick versions and exit",
@@ -106,6 +111,40 @@ bool readRegionCount(const char* text, unsigned* wanted) {
   return true;
 }
 
+// Fills the mode and its arguments from the positional words; returns what is
+// wrong with them, or "" when nothing is.
+std::string readPositionals(const std::vector<const char*>& positional, Options& options) {
+  if (positional.empty()) return "no mode given (AS or GL)";
+  const std::string mode = positional[0];
+  if (mode != "AS" && mode != "GL") return "unknown mode " + mode + " (AS or GL)";
+  if (positional.size() < 2) return "no input file given";
+  if (positional.size() < 3) return "no output file given";
+  options.inputPath = positional[1];
+  options.outputPath = positional[2];
+  const char* value = positional.size() == 4 ? positional[3] : nullptr;
+  if (mode == "AS") {
+    if (value == nullptr) return "";
+    if (!readRegionCount(value, &options.wanted)) return "count " + std::string(value) + " is not a whole number";
+    options.regionFloor = 0;
+    return "";
+  }
+  options.mode = Mode::GridLayout;
+  if (value == nullptr) return "GL needs a cell size in pixels";
+  unsigned long cellSize = 0;
+  if (!readWholeNumber(value, &cellSize) || cellSize == 0)
+    return "cell size " + std::string(value) + " is not a whole number of 1 or more";
+  options.cellSize = static_cast<unsigned>(cellSize);
+  return "";
+}
+
+bool namesAPicture(const std::string& path) {
+  std::string extension = extensionOf(path);
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const char* picture : {"png", "jpg", "jpeg", "gif", "tif", "tiff", "bmp", "webp"})
+    if (extension == picture) return true;
+  return false;
+}
+
 }  // namespace
 
 std::vector<std::string> Options::outputPaths() const {
@@ -126,7 +165,10 @@ void printHelp(std::FILE* stream) {
   for (const OptionRow& row : kOptions) {
     std::string spelling = row.name;
     if (row.valueName != nullptr) spelling += std::string(" ") + row.valueName;
-    if (row.alias != nullptr) spelling += std::string(", ") + row.alias;
+    if (row.alias != nullptr) {
+      spelling += std::string(", ") + row.alias;
+      if (row.valueName != nullptr) spelling += std::string(" ") + row.valueName;
+    }
     std::fprintf(stream, "  %-20s %s\n", spelling.c_str(), row.help);
   }
   std::fputs("Counts outside 2 to 2048 are clamped; GL labels uncovered pixels 0, like its first cell.\n",
@@ -145,7 +187,9 @@ Options parseCommandLine(int argc, char** argv) {
   std::set<const OptionRow*> given;
   for (int i = 1; i < argc; ++i) {
     const char* word = argv[i];
-    if (optionsEnded || word[0] != '-' || word[1] == '\0') {
+    // A negative number is a count or cell size gone wrong, not an option.
+    const bool negativeNumber = word[0] == '-' && word[1] >= '0' && word[1] <= '9';
+    if (optionsEnded || word[0] != '-' || word[1] == '\0' || negativeNumber) {
       positional.push_back(word);
       continue;
     }
@@ -183,26 +227,9 @@ Options parseCommandLine(int argc, char** argv) {
   // Asking for help or the version is never an error.
   if (options.request != Request::Run) return options;
   if (positional.size() > 4) reject(std::string("unexpected ") + positional[4]);
+  if (complaint.empty()) complaint = readPositionals(positional, options);
   if (!complaint.empty()) {
     std::fprintf(stderr, "Dornick: %s\n", complaint.c_str());
-    exitWithUsage();
-  }
-  if (positional.size() < 3) exitWithUsage();
-
-  options.inputPath = positional[1];
-  options.outputPath = positional[2];
-  const bool countGiven = positional.size() == 4;
-  if (std::strcmp(positional[0], "AS") == 0) {
-    if (countGiven) {
-      if (!readRegionCount(positional[3], &options.wanted)) exitWithUsage();
-      options.regionFloor = 0;
-    }
-  } else if (std::strcmp(positional[0], "GL") == 0) {
-    options.mode = Mode::GridLayout;
-    unsigned long cellSize = 0;
-    if (!countGiven || !readWholeNumber(positional[3], &cellSize) || cellSize == 0) exitWithUsage();
-    options.cellSize = static_cast<unsigned>(cellSize);
-  } else {
     exitWithUsage();
   }
 
@@ -214,5 +241,8 @@ Options parseCommandLine(int argc, char** argv) {
       exitWithUsage();
     }
   }
+  if (namesAPicture(options.outputPath))
+    std::fprintf(stderr, "Dornick: %s will hold a PGM label map, whatever its name says; "
+                         "--labels-png FILE writes the labels as a PNG\n", options.outputPath.c_str());
   return options;
 }

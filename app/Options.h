@@ -23,6 +23,7 @@ struct Options {
   std::string regionsPath;
   double maxMegapixels = 0.0;  // 0: no limit but the machine's memory
   bool acceptDamaged = false;
+  bool autoOrient = false;
 
   // The label map first, then every file an option asks for.
   std::vector<std::string> outputPaths() const;
@@ -31,7 +32,8 @@ struct Options {
 };
 
 // Options may stand anywhere after the program name; "--" ends them. A bad
-// command line prints the usage texts and ends the process with status 2.
+// command line prints one line saying what is wrong, then the usage texts, and
+// ends the process with status 2.
 Options parseCommandLine(int argc, char** argv);
 
 void printUsage(std::FILE* stream);

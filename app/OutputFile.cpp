@@ -24,3 +24,10 @@ void writeOutputFile(const std::string& path, const std::string& bytes) {
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.stream()) == bytes.size();
   if (!file.commit() || !written) pgm::failOnFile("failure in closing file %s", path.c_str());
 }
+
+std::string extensionOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+  return path.substr(dot + 1);
+}

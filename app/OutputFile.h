@@ -11,3 +11,6 @@ void checkOutputCreatable(const std::string& path);
 // Writes the whole file; ends the process with status 1 and the label map's
 // file messages when it cannot be opened, written or closed.
 void writeOutputFile(const std::string& path, const std::string& bytes);
+
+// The part of the file name after its last dot, "" without one.
+std::string extensionOf(const std::string& path);

@@ -10,6 +10,7 @@
 
 #include "app/OutputFile.h"
 #include "storage/PgmFormat.h"
+#include "storage/Report.h"
 #include "storage/S_RegionStorage.h"
 
 namespace {
@@ -21,16 +22,15 @@ constexpr Rgb8 kOutlineColors[] = {{255, 0, 255}, {0, 255, 0}, {255, 255, 0}, {0
 // Squared RGB distance under which a pixel hides an outline colour.
 constexpr int kResemblance = 120 * 120;
 
-std::string extensionOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  const size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-  return path.substr(dot + 1);
+// A caller holding a failure catcher (the Python module) gets the text as an exception.
+[[noreturn]] void failWith(const std::string& text) {
+  veskar::takeFailure(text);
+  std::fprintf(stderr, "Dornick: %s\n", text.c_str());
+  std::exit(1);
 }
 
 [[noreturn]] void failToEncode(const std::string& path, const char* reason) {
-  std::fprintf(stderr, "Dornick: %s could not be written: %s\n", path.c_str(), reason);
-  std::exit(1);
+  failWith(path + " could not be written: " + reason);
 }
 
 // Encodes pixels in the named format (an extension such as "png"). Only that name
@@ -103,25 +103,13 @@ Rgb8 outlineColorFor(const std::vector<unsigned char>& rgb) {
 
 std::string previewBytes(const std::string& path, const LabelPicture& picture,
                          const std::vector<unsigned char>& rgb) {
-  const std::vector<RegionSummary> table = summarizeRegions(picture, rgb);
-  std::vector<Rgb8> meanOf(picture.labels.empty() ? 0 : table.back().label + 1);
-  for (const RegionSummary& row : table) meanOf[row.label] = row.meanColor;
-  const std::vector<bool> border = borderPixels(picture);
-  std::vector<unsigned char> painted(rgb.size());
-  for (size_t i = 0; i < picture.labels.size(); ++i) {
-    const Rgb8& mean = meanOf[picture.labels[i]];
-    putPixel(painted, i, border[i] ? borderColorOver(mean) : mean);
-  }
+  const std::vector<unsigned char> painted = previewPixels(picture, rgb);
   return encodeImage(path, extensionOf(path), picture, "RGB", CharPixel, painted.data(), {});
 }
 
 std::string outlineBytes(const std::string& path, const LabelPicture& picture,
                          const std::vector<unsigned char>& rgb) {
-  const Rgb8 color = outlineColorFor(rgb);
-  const std::vector<bool> border = borderPixels(picture);
-  std::vector<unsigned char> drawn = rgb;
-  for (size_t i = 0; i < picture.labels.size(); ++i)
-    if (border[i]) putPixel(drawn, i, color);
+  const std::vector<unsigned char> drawn = outlinePixels(picture, rgb);
   return encodeImage(path, extensionOf(path), picture, "RGB", CharPixel, drawn.data(), {});
 }
 
@@ -184,6 +172,28 @@ std::string regionTableBytes(const std::string& path, const LabelPicture& pictur
 }
 
 }  // namespace
+
+std::vector<unsigned char> previewPixels(const LabelPicture& picture, const std::vector<unsigned char>& rgb) {
+  const std::vector<RegionSummary> table = summarizeRegions(picture, rgb);
+  std::vector<Rgb8> meanOf(picture.labels.empty() ? 0 : table.back().label + 1);
+  for (const RegionSummary& row : table) meanOf[row.label] = row.meanColor;
+  const std::vector<bool> border = borderPixels(picture);
+  std::vector<unsigned char> painted(rgb.size());
+  for (size_t i = 0; i < picture.labels.size(); ++i) {
+    const Rgb8& mean = meanOf[picture.labels[i]];
+    putPixel(painted, i, border[i] ? borderColorOver(mean) : mean);
+  }
+  return painted;
+}
+
+std::vector<unsigned char> outlinePixels(const LabelPicture& picture, const std::vector<unsigned char>& rgb) {
+  const Rgb8 color = outlineColorFor(rgb);
+  const std::vector<bool> border = borderPixels(picture);
+  std::vector<unsigned char> drawn = rgb;
+  for (size_t i = 0; i < picture.labels.size(); ++i)
+    if (border[i]) putPixel(drawn, i, color);
+  return drawn;
+}
 
 LabelPicture labelsOfRegions(const S_RegionStorage& regions) {
   LabelPicture picture;
@@ -281,11 +291,7 @@ void checkImageFormat(const std::string& path) {
   const MagickInfo* format = extension.empty() ? nullptr : GetMagickInfo(extension.c_str(), exception);
   const bool writable = format != nullptr && GetImageEncoder(format) != nullptr;
   DestroyExceptionInfo(exception);
-  if (!writable) {
-    std::fprintf(stderr, "Dornick: %s: the extension names no image format that can be written\n",
-                 path.c_str());
-    std::exit(1);
-  }
+  if (!writable) failWith(path + ": the extension names no image format that can be written");
 }
 
 void writeRequestedOutputs(const Options& options, const LabelPicture& picture,

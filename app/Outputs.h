@@ -44,6 +44,10 @@ std::vector<RegionSummary> summarizeRegions(const LabelPicture& picture, const s
 // borders are one pixel wide and lie exactly where the labels change.
 std::vector<bool> borderPixels(const LabelPicture& picture);
 
+// The pictures --preview and --outline write, as RGB bytes row by row.
+std::vector<unsigned char> previewPixels(const LabelPicture& picture, const std::vector<unsigned char>& rgb);
+std::vector<unsigned char> outlinePixels(const LabelPicture& picture, const std::vector<unsigned char>& rgb);
+
 // Ends the process with status 1 when FILE's extension names no image format
 // that can be written; called before any work starts.
 void checkImageFormat(const std::string& path);

@@ -127,6 +127,7 @@ int main(int argc, char** argv) {
   LoadLimits limits;
   limits.maxMegapixels = options.maxMegapixels;
   limits.acceptDamaged = options.acceptDamaged;
+  limits.autoOrient = options.autoOrient;
   if (options.mode == Mode::GridLayout) {
     limits.bytesPerPixel = kGridBytesPerPixel;
     // The grid mode reads the colours only for the pictures and the table.

@@ -7,32 +7,49 @@ namespace {
 
 class CommandLineTest : public DornickRunTest {
  protected:
-  void expectUsage(const std::vector<std::string>& arguments) {
+  // The usage texts as ever, after one line on standard error saying what is wrong.
+  void expectUsage(const std::vector<std::string>& arguments, const std::string& reason) {
     const ProcessResult result = run(arguments);
-    EXPECT_EQ(result.status, 2);
-    EXPECT_EQ(result.out, kUsageText);
+    EXPECT_EQ(result.status, 2) << reason;
+    EXPECT_EQ(result.out, kUsageText) << reason;
+    EXPECT_EQ(result.err, "Dornick: " + reason + "\n");
     EXPECT_FALSE(exists("out.pgm"));
   }
 };
 
-TEST_F(CommandLineTest, UnknownModeWordGivesUsage) {
+TEST_F(CommandLineTest, UnknownModeWordGivesItsNameAndUsage) {
   const std::string image = writeBlankPpm("in.ppm", 20, 20);
-  expectUsage({"as", image, path("out.pgm"), "10"});
-  expectUsage({"gl", image, path("out.pgm"), "10"});
-  expectUsage({"XX", image, path("out.pgm")});
+  expectUsage({"as", image, path("out.pgm"), "10"}, "unknown mode as (AS or GL)");
+  expectUsage({"gl", image, path("out.pgm"), "10"}, "unknown mode gl (AS or GL)");
+  expectUsage({"XX", image, path("out.pgm")}, "unknown mode XX (AS or GL)");
 }
 
-TEST_F(CommandLineTest, MissingArgumentsGiveUsage) {
+TEST_F(CommandLineTest, MissingArgumentsAreNamedBeforeTheUsage) {
   const std::string image = writeBlankPpm("in.ppm", 20, 20);
-  expectUsage({});
-  expectUsage({"AS", image});
-  expectUsage({"GL", image, path("out.pgm")});
+  expectUsage({}, "no mode given (AS or GL)");
+  expectUsage({"AS"}, "no input file given");
+  expectUsage({"AS", image}, "no output file given");
+  expectUsage({"GL", image, path("out.pgm")}, "GL needs a cell size in pixels");
 }
 
-TEST_F(CommandLineTest, CellSizeThatIsNotAPositiveNumberGivesUsage) {
+TEST_F(CommandLineTest, CellSizeThatIsNotAPositiveNumberIsNamedBeforeTheUsage) {
   const std::string image = writeBlankPpm("in.ppm", 20, 20);
   for (const std::string cellSize : {"0", "abc", "12x", "-3", "", " ", "+", "5 5"})
-    expectUsage({"GL", image, path("out.pgm"), cellSize});
+    expectUsage({"GL", image, path("out.pgm"), cellSize},
+                "cell size " + cellSize + " is not a whole number of 1 or more");
+}
+
+TEST_F(CommandLineTest, MapNamedLikeAPictureIsWrittenAsPgmWithAWarning) {
+  const std::string image = writeBlankPpm("in.ppm", 20, 20);
+  for (const std::string name : {"out.png", "out.JPG", "out.tiff"}) {
+    const ProcessResult result = run({"GL", image, path(name), "5"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "Dornick: " + path(name) +
+                              " will hold a PGM label map, whatever its name says; --labels-png FILE writes the "
+                              "labels as a PNG\n");
+    EXPECT_EQ(readFile(path(name)).substr(0, 3), "P5\n");
+  }
+  EXPECT_EQ(run({"GL", image, path("out.pgm"), "5"}).err, "");
 }
 
 TEST_F(CommandLineTest, CellSizeMayCarryLeadingBlanksAndPlusSign) {

@@ -27,7 +27,7 @@ TEST_F(OptionsTest, OptionsMeanTheSameWhereverTheyStand) {
   const std::string in = image();
   const ProcessResult last = run({"AS", in, path("a.pgm"), "5", "--preview", path("a.png"), "--regions", path("a.csv")});
   const ProcessResult first = run({"AS", "--preview", path("b.png"), "--regions=" + path("b.csv"), in, path("b.pgm"), "5"});
-  const ProcessResult between = run({"AS", in, "--regions", path("c.csv"), path("c.pgm"), "--preview=" + path("c.png"), "5"});
+  const ProcessResult between = run({"AS", in, "--region-table", path("c.csv"), path("c.pgm"), "--preview=" + path("c.png"), "5"});
   for (const ProcessResult* result : {&last, &first, &between}) {
     EXPECT_EQ(result->status, 0) << result->err;
     EXPECT_EQ(result->out, "Number of regions : 5 \n");
@@ -72,10 +72,12 @@ TEST_F(OptionsTest, HelpAndVersionSucceedAnywhere) {
   EXPECT_NE(version.out.find("\nImageMagick "), std::string::npos) << version.out;
 }
 
-TEST_F(OptionsTest, CountThatIsNotAWholeNumberGivesUsage) {
+TEST_F(OptionsTest, CountThatIsNotAWholeNumberIsNamedBeforeTheUsage) {
   const std::string in = image();
-  for (const std::string count : {"abc", "-5", "-0", "4.5", "12x", "", " ", "+", "1e3"})
+  for (const std::string count : {"abc", "-5", "-0", "4.5", "12x", "", " ", "+", "1e3"}) {
     expectUsage({"AS", in, path("out.pgm"), count});
+    EXPECT_EQ(run({"AS", in, path("out.pgm"), count}).err, "Dornick: count " + count + " is not a whole number\n");
+  }
 }
 
 TEST_F(OptionsTest, CountOutsideTheRangeIsClampedWithOneLine) {
