@@ -2,13 +2,15 @@
 
 import doctest
 import re
+import struct
 import threading
+import warnings
 
 import numpy as np
 import pytest
 
 import veskar
-from conftest import DATA_DIR, PHOTOS, SOURCE_DIR, dornick_map, parse_label_map
+from conftest import DATA_DIR, PHOTOS, SOURCE_DIR, dornick_map, parse_label_map, run_dornick
 
 COUNTS = [None, 2, 40, 300]
 
@@ -68,20 +70,63 @@ def test_float_planes_are_rounded_as_dornick_rounds_a_16_bit_file(dornick, tmp_p
     np.testing.assert_array_equal(veskar.read_image(path), np.round(planes * 255 - 1e-9).astype(np.uint8))
 
 
-def test_float_values_outside_the_unit_range_are_clamped():
-    rng = np.random.default_rng(3)
-    image = rng.random((30, 40, 3))
-    spread = image * 3 - 1  # within [-1, 2]
-    np.testing.assert_array_equal(veskar.segment(spread, 5), veskar.segment(np.clip(spread, 0, 1), 5))
+def test_float_values_outside_the_unit_range_are_refused_with_how_to_scale_them():
+    image = veskar.read_image(DATA_DIR / "rocket_96x64.png").astype(np.float64)
+    negative = image / 255
+    negative[0, 0, 0] = -0.5
+    for bad, held in ((image, "0 to 255"), (negative, "-0.5 to 1")):
+        with pytest.raises(ValueError, match=r"within \[0, 1\], this one holds %s: scale it first \(image / 255"
+                           % held):
+            veskar.segment(bad, 5)
+    np.testing.assert_array_equal(veskar.segment(image / 255, 5), veskar.segment(image.astype(np.uint8), 5))
+
+
+def test_rgba_drops_alpha_as_dornick_does_and_says_so_only_when_it_hides_something(dornick, tmp_path):
+    import cv2
+    image = veskar.read_image(DATA_DIR / "golden" / "baboon_120x120.ppm")
+    alpha = np.full(image.shape[:2], 255, np.uint8)
+    alpha[:10, :10] = 0
+    path = tmp_path / "rgba.png"
+    assert cv2.imwrite(str(path), np.dstack([image[:, :, ::-1], alpha]))
+    done = run_dornick(dornick, "AS", path, tmp_path / "rgba.pgm", 30)
+    assert "transparency is ignored" in done.stderr
+    expected = parse_label_map((tmp_path / "rgba.pgm").read_bytes())
+    with pytest.warns(RuntimeWarning, match="^The image's transparency is ignored"):
+        np.testing.assert_array_equal(veskar.segment(np.dstack([image, alpha]), 30), expected)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        opaque = np.dstack([image, np.full(image.shape[:2], 255, np.uint8)])
+        np.testing.assert_array_equal(veskar.segment(opaque, 30), expected)
+        # Grey with alpha is grey.
+        grey = image[:, :, 1]
+        np.testing.assert_array_equal(veskar.segment(np.dstack([grey, np.full_like(grey, 255)]), 30),
+                                      veskar.segment(grey, 30))
+
+
+def test_uint16_is_decoded_as_dornick_decodes_a_16_bit_file(dornick, tmp_path):
+    import cv2
+    # Every 16-bit value once, in a 256 x 256 picture, then a photo widened to 16 bits.
+    every = np.arange(65536, dtype=np.uint16).reshape(256, 256)
+    ramp = np.dstack([every, every[::-1], every.T])
+    photo = veskar.read_image(DATA_DIR / "golden" / "hubble_161x121.ppm").astype(np.uint32)
+    wide = (photo * 257 + np.indices(photo.shape).sum(axis=0) % 200).astype(np.uint16)
+    for name, image in (("ramp", ramp), ("photo", wide)):
+        path = tmp_path / (name + ".png")
+        assert cv2.imwrite(str(path), np.ascontiguousarray(image[:, :, ::-1]))
+        decoded = veskar.read_image(path)
+        # With one label nothing is drawn: the outline is the image as the engine sees it.
+        one_label = np.zeros(image.shape[:2], np.int32)
+        np.testing.assert_array_equal(veskar.outline(image, one_label), decoded, err_msg=name)
+        expected = parse_label_map(dornick_map(dornick, "AS", path, tmp_path / (name + ".pgm"), 40))
+        np.testing.assert_array_equal(veskar.segment(image, 40), expected, err_msg=name)
 
 
 @pytest.mark.parametrize("bad, message", [
-    (np.zeros((20, 20, 4), np.uint8), "H x W x 3"),
+    (np.zeros((20, 20, 5), np.uint8), "H x W x 3"),
     (np.zeros((20, 20, 3, 1), np.uint8), "H x W x 3"),
     (np.zeros(400, np.uint8), "H x W x 3"),
-    (np.zeros((20, 20, 3), np.int32), "dtype"),
-    (np.zeros((20, 20, 3), np.uint16), "dtype"),
-    (np.zeros((20, 20), bool), "dtype"),
+    (np.zeros((20, 20, 3), np.int32), r"uint8, uint16, or floating point in \[0, 1\], got dtype int32"),
+    (np.zeros((20, 20), bool), "dtype bool"),
     (np.full((20, 20, 3), np.nan), "NaN"),
     (np.full((20, 20), np.inf, np.float32), "infinite"),
     (np.zeros((5, 32768, 3), np.uint8), "32767"),
@@ -91,14 +136,30 @@ def test_bad_arrays_raise_value_error(bad, message):
         veskar.segment(bad)
 
 
-def test_bad_counts_and_margins_raise():
-    image = np.zeros((20, 20, 3), np.uint8)
-    for kwargs in ({"regions": -1}, {"margin": -2}, {"regions": 2**40}):
-        with pytest.raises(ValueError):
+def test_counts_take_numpy_integers_and_refuse_what_the_engine_cannot_reach():
+    image = veskar.read_image(DATA_DIR / "rocket_96x64.png")
+    labels = veskar.segment(image, 10)
+    for count in (np.int64(10), np.uint16(10), np.int32(10)):
+        np.testing.assert_array_equal(veskar.segment(image, count), labels)
+    for count in (10**12, 0, 1, 2049, -1):
+        with pytest.raises(ValueError, match="^regions must lie within 2 to 2048, got %d " % count):
+            veskar.segment(image, count)
+    for kwargs in ({"margin": -2}, {"start_label": -1}):
+        with pytest.raises(ValueError, match="must be 0 or more"):
             veskar.segment(image, **kwargs)
-    for kwargs in ({"regions": 2.5}, {"regions": True}, {"margin": "1"}):
-        with pytest.raises(TypeError):
+    for kwargs in ({"regions": 2.5}, {"regions": True}, {"regions": np.float64(3)}, {"margin": "1"}):
+        with pytest.raises(TypeError, match="must be an integer"):
             veskar.segment(image, **kwargs)
+
+
+def test_start_label_shifts_dornicks_numbering_and_keeps_its_colours():
+    image = veskar.read_image(DATA_DIR / "rocket_96x64.png")
+    labels, colors = veskar.segment(image, 10, return_colors=True)
+    shifted, shifted_colors = veskar.segment(image, 10, start_label=1, return_colors=True)
+    np.testing.assert_array_equal(shifted, labels + 1)
+    np.testing.assert_array_equal(shifted_colors, colors)
+    framed = veskar.segment(image, 10, margin=3, start_label=1)
+    assert framed[0, 0] == 1 and set(np.unique(framed)) == set(range(1, 12))
 
 
 def test_too_small_images_raise_and_the_module_keeps_working():
@@ -184,6 +245,86 @@ def test_grid_equals_dornicks_grid_layout(dornick, tmp_path):
     for cell in (0, -3):
         with pytest.raises(ValueError):
             veskar.grid((10, 10), cell)
+
+
+def csv_rows(table):
+    """The region table's values as Dornick writes them in its CSV."""
+    columns = list(table)
+    rows = [",".join(columns)]
+    for r in range(len(table["label"])):
+        rows.append(",".join("%.2f" % table[c][r] if c.startswith("centroid") else str(table[c][r])
+                             for c in columns))
+    return "\n".join(rows) + "\n"
+
+
+@pytest.mark.parametrize("photo", [PHOTOS[0], DATA_DIR / "rocket_96x64.png"], ids=lambda p: p.name)
+def test_pictures_table_and_read_labels_give_dornicks_files_value_for_value(photo, dornick, tmp_path):
+    import cv2
+    image = veskar.read_image(photo)
+    for count in (None, 300):
+        files = {name: tmp_path / name for name in ("map.pgm", "preview.png", "outline.png", "table.csv")}
+        done = run_dornick(dornick, "AS", photo, files["map.pgm"], *([] if count is None else [count]),
+                           "--preview", files["preview.png"], "--outline", files["outline.png"],
+                           "--region-table", files["table.csv"])
+        assert done.returncode == 0, done.stderr
+        labels, colors = veskar.segment(image, count, return_colors=True)
+        np.testing.assert_array_equal(veskar.read_labels(files["map.pgm"]), labels)
+        for name, made in (("preview.png", veskar.preview(image, labels)), ("outline.png", veskar.outline(image, labels))):
+            np.testing.assert_array_equal(made, cv2.imread(str(files[name]))[:, :, ::-1], err_msg=name)
+        table = veskar.region_table(image, labels, colors)
+        assert csv_rows(table) == files["table.csv"].read_text()
+        # Shifted labels give the same pictures and the same rows under their own labels.
+        shifted = veskar.region_table(image, labels + 1, colors)
+        np.testing.assert_array_equal(shifted["label"], table["label"] + 1)
+        np.testing.assert_array_equal(shifted["mean_red"], table["mean_red"])
+        np.testing.assert_array_equal(veskar.preview(image, labels + 1), veskar.preview(image, labels))
+    # Without display colours the table gives the means there, as the grid mode does.
+    plain = veskar.region_table(image, labels)
+    np.testing.assert_array_equal(plain["display_green"], plain["mean_green"])
+    for bad in (labels[:-1], labels.astype(float), labels - 1):
+        with pytest.raises(ValueError):
+            veskar.preview(image, bad)
+    with pytest.raises(ValueError, match="one RGB row per label"):
+        veskar.region_table(image, labels, colors[:-1])
+    (tmp_path / "short.pgm").write_bytes(files["map.pgm"].read_bytes()[:-1])
+    with pytest.raises(ValueError, match="its header declares"):
+        veskar.read_labels(tmp_path / "short.pgm")
+
+
+def with_exif_orientation(jpeg, orientation):
+    """The JPEG with an EXIF segment holding only the orientation tag."""
+    entry = struct.pack("<HHIHH", 0x0112, 3, 1, orientation, 0)
+    exif = b"Exif\0\0II*\0" + struct.pack("<IH", 8, 1) + entry + struct.pack("<I", 0)
+    return jpeg[:2] + b"\xff\xe1" + struct.pack(">H", len(exif) + 2) + exif + jpeg[2:]
+
+
+def test_exif_orientation_is_warned_about_and_auto_orient_turns_the_picture(dornick, tmp_path):
+    import cv2
+    photo = veskar.read_image(DATA_DIR / "golden" / "rocket_240x161.ppm")[:, :200]
+    path = tmp_path / "phone.jpg"
+    path.write_bytes(with_exif_orientation(cv2.imencode(".jpg", photo[:, :, ::-1])[1].tobytes(), 6))
+    with pytest.warns(RuntimeWarning, match="EXIF orientation is 6.*auto_orient=True"):
+        stored = veskar.read_image(path)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        turned = veskar.read_image(path, auto_orient=True)
+    # Orientation 6: viewers turn the stored pixels a quarter clockwise.
+    np.testing.assert_array_equal(turned, np.rot90(stored, -1))
+    as_stored = run_dornick(dornick, "AS", path, tmp_path / "stored.pgm", 20)
+    assert as_stored.returncode == 0
+    assert "\nWARNING: Dornick -> The image's EXIF orientation is 6" in as_stored.stderr
+    assert "(--auto-orient turns it first)" in as_stored.stderr
+    as_shown = run_dornick(dornick, "AS", path, tmp_path / "shown.pgm", 20, "--auto-orient")
+    assert as_shown.returncode == 0 and as_shown.stderr == ""
+    np.testing.assert_array_equal(veskar.read_labels(tmp_path / "stored.pgm"), veskar.segment(stored, 20))
+    np.testing.assert_array_equal(veskar.read_labels(tmp_path / "shown.pgm"), veskar.segment(turned, 20))
+
+
+def test_the_namespace_holds_the_api_only():
+    public = {name for name in dir(veskar) if not name.startswith("_")}
+    assert public - {"batch"} == set(veskar.__all__) - {"__version__"}
+    for name in veskar.__all__:
+        assert getattr(veskar, name) is not None
 
 
 def test_threads_give_the_results_of_single_calls():
