@@ -1,7 +1,7 @@
 # Installation: the library with a versioned SONAME, its public headers under
 # include/veskar (included as "engine/M_RSST.h", as inside the source tree), a
 # CMake package (Veskar::Veskar), a pkg-config file, Dornick with a relative
-# RPATH, its man page, and a Debian package through CPack.
+# RPATH, its man page, the licence, and a Debian package through CPack.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -39,7 +39,21 @@ foreach(header IN LISTS VESKAR_PUBLIC_HEADERS)
   install(FILES ${PROJECT_SOURCE_DIR}/${header} DESTINATION ${VESKAR_INCLUDE_DIR}/${folder})
 endforeach()
 install(FILES ${PROJECT_BINARY_DIR}/veskar_export.h DESTINATION ${VESKAR_INCLUDE_DIR})
-install(FILES ${PROJECT_SOURCE_DIR}/docs/Dornick.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The man page compressed and the licence as a copyright file, where Debian's
+# tools look for them.
+find_program(VESKAR_GZIP gzip REQUIRED)
+set(VESKAR_MAN_PAGE ${PROJECT_BINARY_DIR}/Dornick.1.gz)
+add_custom_command(OUTPUT ${VESKAR_MAN_PAGE}
+  COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/docs/Dornick.1 ${PROJECT_BINARY_DIR}/Dornick.1
+  COMMAND ${VESKAR_GZIP} -9 -n -f ${PROJECT_BINARY_DIR}/Dornick.1
+  DEPENDS ${PROJECT_SOURCE_DIR}/docs/Dornick.1)
+add_custom_target(veskar_man_page ALL DEPENDS ${VESKAR_MAN_PAGE})
+install(FILES ${VESKAR_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE VESKAR_LICENSE_TEXT)
+file(WRITE ${PROJECT_BINARY_DIR}/copyright
+  "veskar: the Veskar library, its headers and the Dornick program.\n\n"
+  "Copyright: the Veskar developers\nLicense: BSD-3-Clause\n\n${VESKAR_LICENSE_TEXT}")
+install(FILES ${PROJECT_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/veskar)
 
 set(VESKAR_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Veskar)
 install(EXPORT VeskarTargets NAMESPACE Veskar:: DESTINATION ${VESKAR_CMAKE_DIR})
@@ -64,6 +78,7 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Colour image segmentation library (Veskar
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 # Dependencies (libMagickCore, libstdc++) read from the binaries themselves.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 include(CPack)
