@@ -12,18 +12,22 @@ SANITIZER_ENV := ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
                  LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan-suppressions.txt:print_suppressions=0 \
                  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
-.PHONY: all deps build demo test test-plain test-sanitize fuzz-smoke clean
+.PHONY: all deps configure build demo test test-plain test-sanitize fuzz-smoke clean
 
 all: build
 
 deps:
 	bash scripts/install-deps.sh
 
-build: deps
+configure: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release
+
+build: configure
 	cmake --build $(BUILD_DIR) -j$(JOBS)
 
-demo: build
+# Only what the demo runs: the library and the program, not the tests.
+demo: configure
+	cmake --build $(BUILD_DIR) -j$(JOBS) --target Dornick
 	$(BUILD_DIR)/app/Dornick AS $(SAMPLE) $(SAMPLE_MAP) --preview $(SAMPLE_PREVIEW) --outline $(SAMPLE_OUTLINE)
 	@echo "Label map of $(SAMPLE) written to $(SAMPLE_MAP)"
 	@echo "To look at it: preview (regions in their mean colour) $(SAMPLE_PREVIEW), outline (borders over the photo) $(SAMPLE_OUTLINE)"
