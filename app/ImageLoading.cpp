@@ -119,6 +119,13 @@ void limitDecoder(double maxPixels) {
 
 }  // namespace
 
+MagickSession::MagickSession(const char* programPath) {
+  MagickCoreGenesis(programPath, MagickFalse);
+  DecoderReport report;
+  SetMagickSecurityPolicy("<policymap><policy domain=\"delegate\" rights=\"none\" pattern=\"*\"/></policymap>",
+                          report.exception);
+}
+
 std::string sniffImageFormat(const unsigned char* bytes, size_t size) {
   if (startsWith(bytes, size, "\x89PNG\r\n\x1a\n", 8)) return "PNG";
   if (startsWith(bytes, size, "\xff\xd8\xff", 3)) return "JPEG";

@@ -24,7 +24,8 @@ inline unsigned char sampleByte(float value) { return colorkernel::nearest8(stat
 // Keeps ImageMagick initialised for the lifetime of the object.
 class MagickSession {
  public:
-  explicit MagickSession(const char* programPath) { MagickCoreGenesis(programPath, MagickFalse); }
+  // No coder or writer may start another program (a delegate) in this session.
+  explicit MagickSession(const char* programPath);
   ~MagickSession() { MagickCoreTerminus(); }
   MagickSession(const MagickSession&) = delete;
   MagickSession& operator=(const MagickSession&) = delete;

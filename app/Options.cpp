@@ -2,7 +2,6 @@
 // means adding a field to Options and a row here; parsing and help follow.
 #include "app/Options.h"
 
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -21,6 +20,8 @@ struct OptionRow {
   const char* alias;      // other spelling, or nullptr
   const char* valueName;  // nullptr for an option without a value
   const char* help;
+  // What a value must be, for the complaint about one that is not (nullptr: any non-empty text).
+  const char* valueRule;
   // Takes the value (nullptr for an option without one); false rejects it.
   bool (*apply)(Options& options, const char* value);
 };
@@ -30,39 +31,44 @@ bool storePath(std::string& field, const char* value) {
   return !field.empty();
 }
 
-// A positive number, fractions allowed ("0.5"), nothing after it.
-bool storeMegapixels(double& field, const char* value) {
+// A positive number up to `most`, fractions allowed ("0.5"), nothing after it.
+bool storePositive(double& field, const char* value, double most) {
   char* end = nullptr;
   const double number = std::strtod(value, &end);
-  if (end == value || *end != '\0' || !(number > 0.0) || number > 1e9) return false;
+  if (end == value || *end != '\0' || !(number > 0.0) || number > most) return false;
   field = number;
   return true;
 }
 
 const OptionRow kOptions[] = {
     {"--preview", nullptr, "FILE",
-     "each region in its mean input colour, borders one pixel wide; format by extension",
+     "each region in its mean input colour, borders one pixel wide; format by extension", nullptr,
      [](Options& o, const char* v) { return storePath(o.previewPath, v); }},
-    {"--outline", nullptr, "FILE", "the input with the region borders drawn over it",
+    {"--outline", nullptr, "FILE", "the input with the region borders drawn over it", nullptr,
      [](Options& o, const char* v) { return storePath(o.outlinePath, v); }},
     {"--labels-png", nullptr, "FILE",
-     "the labels as a grey PNG, 8-bit below 256 labels, else 16-bit",
+     "the labels as a grey PNG, 8-bit below 256 labels, else 16-bit", nullptr,
      [](Options& o, const char* v) { return storePath(o.labelsPngPath, v); }},
     {"--regions", "--region-table", "FILE",
-     "one row per region (label, pixels, box, centroid, colours); CSV, or JSON for .json",
+     "one row per region (label, pixels, box, centroid, colours); CSV, or JSON for .json", nullptr,
      [](Options& o, const char* v) { return storePath(o.regionsPath, v); }},
     {"--max-megapixels", nullptr, "N",
      "refuse images above N megapixels (default: what this machine's memory holds)",
-     [](Options& o, const char* v) { return storeMegapixels(o.maxMegapixels, v); }},
+     "a number of megapixels above 0, at most 1000000000",
+     [](Options& o, const char* v) { return storePositive(o.maxMegapixels, v, 1e9); }},
+    {"--max-seconds", nullptr, "N",
+     "stop after N seconds of decoding and segmenting, with status 1 and no output",
+     "a number of seconds above 0, at most 10000000",
+     [](Options& o, const char* v) { return storePositive(o.maxSeconds, v, 1e7); }},
     {"--accept-damaged", nullptr, nullptr,
-     "segment a truncated or corrupt image as far as it decodes, with a warning",
+     "segment a truncated or corrupt image as far as it decodes, with a warning", nullptr,
      [](Options& o, const char*) { o.acceptDamaged = true; return true; }},
     {"--auto-orient", nullptr, nullptr,
-     "turn the image as its EXIF orientation says, as viewers show it (default: the stored pixels)",
+     "turn the image as its EXIF orientation says, as viewers show it (default: the stored pixels)", nullptr,
      [](Options& o, const char*) { o.autoOrient = true; return true; }},
-    {"--help", "-h", nullptr, "print this text and exit",
+    {"--help", "-h", nullptr, "print this text and exit", nullptr,
      [](Options& o, const char*) { o.request = Request::Help; return true; }},
-    {"--version", nullptr, nullptr, "print the program, library and ImageMagick versions and exit",
+    {"--version", nullptr, nullptr, "print the program, library and ImageMagick versions and exit", nullptr,
      [](Options& o, const char*) {
        if (o.request == Request::Run) o.request = Request::Version;
        return true;
@@ -138,8 +144,7 @@ std::string readPositionals(const std::vector<const char*>& positional, Options&
 }
 
 bool namesAPicture(const std::string& path) {
-  std::string extension = extensionOf(path);
-  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string extension = extensionOf(path);
   for (const char* picture : {"png", "jpg", "jpeg", "gif", "tif", "tiff", "bmp", "webp"})
     if (extension == picture) return true;
   return false;
@@ -222,7 +227,12 @@ Options parseCommandLine(int argc, char** argv) {
     }
     // A second value would silently replace the first.
     if (!given.insert(row).second && row->valueName != nullptr) reject(name + " is given twice");
-    if (!row->apply(options, value)) reject(name + " needs a value");
+    if (!row->apply(options, value)) {
+      if (row->valueRule != nullptr && *value != '\0')
+        reject(name + " needs " + row->valueRule + ", not \"" + value + "\"");
+      else
+        reject(name + " needs a value");
+    }
   }
   // Asking for help or the version is never an error.
   if (options.request != Request::Run) return options;
@@ -233,14 +243,6 @@ Options parseCommandLine(int argc, char** argv) {
     exitWithUsage();
   }
 
-  // Two outputs on one path would silently leave only the last one.
-  std::set<std::string> seen;
-  for (const std::string& path : options.outputPaths()) {
-    if (!seen.insert(path).second) {
-      std::fprintf(stderr, "Dornick: %s is named for two outputs\n", path.c_str());
-      exitWithUsage();
-    }
-  }
   if (namesAPicture(options.outputPath))
     std::fprintf(stderr, "Dornick: %s will hold a PGM label map, whatever its name says; "
                          "--labels-png FILE writes the labels as a PNG\n", options.outputPath.c_str());

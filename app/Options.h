@@ -22,6 +22,7 @@ struct Options {
   std::string labelsPngPath;
   std::string regionsPath;
   double maxMegapixels = 0.0;  // 0: no limit but the machine's memory
+  double maxSeconds = 0.0;     // 0: no time limit
   bool acceptDamaged = false;
   bool autoOrient = false;
 

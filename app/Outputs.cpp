@@ -29,6 +29,24 @@ constexpr int kResemblance = 120 * 120;
   std::exit(1);
 }
 
+// Pictures are written only in these formats: their encoders are built into the
+// decoder library, start no other program and take any image this program reads
+// up to the side given (0: any).
+struct PictureFormat {
+  const char* extension;
+  int maxSide;
+};
+constexpr PictureFormat kPictureFormats[] = {
+    {"png", 0},   {"jpg", 65500}, {"jpeg", 65500}, {"tif", 0}, {"tiff", 0}, {"bmp", 0}, {"gif", 65535},
+    {"ppm", 0},   {"pgm", 0},     {"pbm", 0},      {"pnm", 0}, {"pam", 0},  {"webp", 16383}};
+
+const PictureFormat* pictureFormatOf(const std::string& path) {
+  const std::string extension = extensionOf(path);
+  for (const PictureFormat& format : kPictureFormats)
+    if (extension == format.extension) return &format;
+  return nullptr;
+}
+
 [[noreturn]] void failToEncode(const std::string& path, const char* reason) {
   failWith(path + " could not be written: " + reason);
 }
@@ -286,12 +304,17 @@ std::vector<bool> borderPixels(const LabelPicture& picture) {
 }
 
 void checkImageFormat(const std::string& path) {
-  const std::string extension = extensionOf(path);
-  ExceptionInfo* exception = AcquireExceptionInfo();
-  const MagickInfo* format = extension.empty() ? nullptr : GetMagickInfo(extension.c_str(), exception);
-  const bool writable = format != nullptr && GetImageEncoder(format) != nullptr;
-  DestroyExceptionInfo(exception);
-  if (!writable) failWith(path + ": the extension names no image format that can be written");
+  if (pictureFormatOf(path) != nullptr) return;
+  std::string listed;
+  for (const PictureFormat& format : kPictureFormats) listed += std::string(listed.empty() ? "." : ", .") + format.extension;
+  failWith(path + ": the extension names no picture format Dornick writes (" + listed + ")");
+}
+
+void checkPictureSize(const std::string& path, int width, int height) {
+  const PictureFormat* format = pictureFormatOf(path);
+  if (format == nullptr || format->maxSide == 0 || (width <= format->maxSide && height <= format->maxSide)) return;
+  failWith(path + ": a ." + format->extension + " picture is at most " + std::to_string(format->maxSide) +
+           " pixels a side; the image is " + std::to_string(width) + " x " + std::to_string(height));
 }
 
 void writeRequestedOutputs(const Options& options, const LabelPicture& picture,

@@ -48,9 +48,12 @@ std::vector<bool> borderPixels(const LabelPicture& picture);
 std::vector<unsigned char> previewPixels(const LabelPicture& picture, const std::vector<unsigned char>& rgb);
 std::vector<unsigned char> outlinePixels(const LabelPicture& picture, const std::vector<unsigned char>& rgb);
 
-// Ends the process with status 1 when FILE's extension names no image format
-// that can be written; called before any work starts.
+// Ends the process with status 1 when FILE's extension (in any case) names none
+// of the picture formats written; called before any work starts.
 void checkImageFormat(const std::string& path);
+// Ends the process with status 1 when the picture's format cannot hold an image
+// of this size; called once the size is known, before the work.
+void checkPictureSize(const std::string& path, int width, int height);
 
 // Writes every output the options ask for besides the label map.
 void writeRequestedOutputs(const Options& options, const LabelPicture& picture,

@@ -15,6 +15,7 @@
 #include "app/Options.h"
 #include "app/Outputs.h"
 #include "app/Progress.h"
+#include "app/RunCleanup.h"
 #include "color/T_ColorConverter.h"
 #include "engine/M_RSST.h"
 #include "engine/Veskar.h"
@@ -68,6 +69,7 @@ int runArbitraryShape(ImageFile& file, const Options& options) {
   // The engine sizes the result itself, after its own work tables are gone.
   engine->processFrame(image, regions, options.wanted, options.regionFloor, 0);
   progress.reset();
+  stopTimeLimit();
   std::printf("Number of regions : %d \n", static_cast<int>(regions.getRegionNumber()));
   // An image the engine declined leaves no regions, so there is no map to write.
   if (regions.getRegionNumber() == 0) return 1;
@@ -83,6 +85,7 @@ int runArbitraryShape(ImageFile& file, const Options& options) {
 int runGrid(const ImageFile& file, const Options& options) {
   const int width = file.getWidth();
   const int height = file.getHeight();
+  stopTimeLimit();
   const int status = runGridLayout(width, height, options.cellSize, options.outputPath.c_str());
   if (status != 0) return status;
   if (options.outputPaths().size() == 1) return 0;
@@ -94,6 +97,15 @@ int runGrid(const ImageFile& file, const Options& options) {
                                      static_cast<long>(grid.getCellCount())),
                         rgb);
   return 0;
+}
+
+// Anything that would fail at the end fails before the work starts, and no
+// output may destroy the input or another output.
+void checkOutputs(const Options& options) {
+  for (const std::string* picture : {&options.previewPath, &options.outlinePath})
+    if (!picture->empty()) checkImageFormat(*picture);
+  checkOutputIdentities(options.inputPath, options.outputPaths());
+  for (const std::string& path : options.outputPaths()) checkOutputCreatable(path);
 }
 
 void printVersions() {
@@ -114,15 +126,16 @@ int main(int argc, char** argv) {
     printHelp(stdout);
     return 0;
   }
-  MagickSession magick(argv[0]);
   if (options.request == Request::Version) {
+    MagickSession magick(argv[0]);
     printVersions();
     return 0;
   }
-  // Anything that would fail at the end fails before the work starts.
-  for (const std::string* picture : {&options.previewPath, &options.outlinePath})
-    if (!picture->empty()) checkImageFormat(*picture);
-  for (const std::string& path : options.outputPaths()) checkOutputCreatable(path);
+  keepDecoderTemporariesApart();
+  cleanUpOnSignals();
+  if (options.maxSeconds > 0.0) startTimeLimit(options.maxSeconds);
+  MagickSession magick(argv[0]);
+  checkOutputs(options);
 
   LoadLimits limits;
   limits.maxMegapixels = options.maxMegapixels;
@@ -140,6 +153,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   for (const std::string& note : file.getNotes()) reportWarning(note.c_str());
+  for (const std::string* picture : {&options.previewPath, &options.outlinePath})
+    if (!picture->empty()) checkPictureSize(*picture, file.getWidth(), file.getHeight());
   if (options.mode == Mode::GridLayout) return runGrid(file, options);
   return runArbitraryShape(file, options);
 }
