@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/FileInspection.h"
 #include "app/ImageSize.h"
 #include "storage/Report.h"
 #include "storage/S_CImageStorage.h"
@@ -62,15 +63,18 @@ std::string withoutLocation(const char* text) {
   return cleaned;
 }
 
+// The largest side every decoder reads: ours, or less where the decoder's policy says so.
+size_t sideLimit() {
+  return std::min<size_t>(kMaxImageSide, static_cast<size_t>(std::min(GetMagickResourceLimit(WidthResource),
+                                                                      GetMagickResourceLimit(HeightResource))));
+}
+
 std::string exceptionText(const ExceptionInfo* exception) {
   std::string text = exception->reason != nullptr ? withoutLocation(exception->reason) : "";
   const std::string detail = exception->description != nullptr ? withoutLocation(exception->description) : "";
   if (!detail.empty()) text += (text.empty() ? "" : ": ") + detail;
-  if (!text.empty()) return text;
-  // The PNG decoder refuses a size beyond the policy's limits without a word.
-  return formatted("no reason given (sizes beyond %.0f x %.0f pixels, the decoder's policy, are refused so)",
-                   static_cast<double>(GetMagickResourceLimit(WidthResource)),
-                   static_cast<double>(GetMagickResourceLimit(HeightResource)));
+  if (text == "width or height exceeds limit") text += formatted(" (%.0f pixels a side)", sideLimit());
+  return text.empty() ? "no reason given" : text;
 }
 
 // The first damage the decoder reported, or "" when it reported none.
@@ -95,21 +99,17 @@ struct DecoderReport {
   ExceptionInfo* exception;
 };
 
-// The PNG decoder takes the memory a chunk declares before reading it, so a
-// few bytes could claim gigabytes: a chunk must fit in what the file holds.
-bool pngChunksFitInFile(const unsigned char* bytes, size_t size) {
-  size_t at = 8;
-  while (size - at >= 12) {
-    const size_t length = (size_t{bytes[at]} << 24) | (size_t{bytes[at + 1]} << 16) |
-                          (size_t{bytes[at + 2]} << 8) | size_t{bytes[at + 3]};
-    if (length > size - at - 12) return false;
-    if (std::memcmp(bytes + at + 4, "IEND", 4) == 0) break;
-    at += 12 + length;
-  }
-  return true;
+// The densest a complete file of the format packs its pixels (a flat image in
+// the smallest codes), or 0 where there is no such bound. A damaged file whose
+// pixels outnumber this is mostly made up by the decoder.
+double densestPixelsPerByte(const std::string& format) {
+  if (format == "JPEG") return 1024.0;  // at least two bits for an 8 x 8 block
+  if (format == "GIF") return 4096.0;   // a 12-bit code stands for 4096 pixels at most
+  return 0.0;
 }
 
 void limitDecoder(double maxPixels) {
+  // The decoder's policy may hold a lower limit, which stays.
   SetMagickResourceLimit(WidthResource, kMaxImageSide);
   SetMagickResourceLimit(HeightResource, kMaxImageSide);
   SetMagickResourceLimit(AreaResource, static_cast<MagickSizeType>(maxPixels));
@@ -165,7 +165,7 @@ ImageFile::ImageFile(const unsigned char* bytes, size_t size, const LoadLimits& 
 
 // The lower of the user's limit and what the machine's memory holds.
 void ImageFile::setPixelLimit() {
-  maxPixels = usableMemoryBytes() / limits.bytesPerPixel;
+  maxPixels = std::fmax(0.0, usableMemoryBytes() - kBaseBytes) / limits.bytesPerPixel;
   if (limits.maxMegapixels > 0.0 && limits.maxMegapixels * 1e6 < maxPixels) maxPixels = limits.maxMegapixels * 1e6;
 }
 
@@ -233,11 +233,14 @@ void ImageFile::decode(const unsigned char* bytes, size_t size) {
     refuse("The file is not a PNG, JPEG, GIF, TIFF, BMP, PNM (PBM, PGM, PPM, PAM) or WebP image");
     return;
   }
-  if (format == "PNG" && !pngChunksFitInFile(bytes, size)) {
-    refuse("The image is damaged: a PNG chunk declares more bytes than the file holds");
-    return;
-  }
   limitDecoder(maxPixels);
+  std::vector<unsigned char> decodable;
+  if (format == "PNG" && !checkPng(bytes, size, decodable)) return;
+  if (format == "JPEG" && !checkJpegScans(bytes, size, decodable)) return;
+  if (!decodable.empty()) {
+    bytes = decodable.data();
+    size = decodable.size();
+  }
   std::strcpy(imageInfo->magick, format.c_str());
   imageInfo->filename[0] = '\0';
   imageInfo->scene = 0;
@@ -247,7 +250,7 @@ void ImageFile::decode(const unsigned char* bytes, size_t size) {
     DecoderReport report;
     frames = PingBlob(imageInfo, bytes, size, report.exception);
     if (frames == nullptr) {
-      refuse("The " + format + " decoder refused it: " + exceptionText(report.exception));
+      refuse(decoderRefusal(format, report.exception, bytes, size));
       return;
     }
     std::string damage = firstDamage(report.exception);
@@ -271,12 +274,20 @@ void ImageFile::decode(const unsigned char* bytes, size_t size) {
   std::string damage = firstDamage(report.exception);
   if (damage.empty() && image != nullptr) damage = firstDamage(&image->exception);
   if (image == nullptr) {
-    refuse("The " + format + " decoder refused it: " + (damage.empty() ? exceptionText(report.exception) : damage));
+    refuse(damage.empty() ? decoderRefusal(format, report.exception, bytes, size)
+                          : "The " + format + " decoder refused it: " + damage);
     return;
   }
   if (!damage.empty()) {
     if (!limits.acceptDamaged) {
       refuse("The image is damaged: " + damage + " (--accept-damaged uses what can be decoded)");
+      return;
+    }
+    const double densest = densestPixelsPerByte(format);
+    if (densest > 0.0 && static_cast<double>(width) * static_cast<double>(height) > densest * static_cast<double>(size)) {
+      refuse("The image is damaged (" + damage +
+             formatted("), and its %.0f bytes hold too little of its %.0f x %.0f pixels to segment", static_cast<double>(size),
+                       static_cast<double>(width), static_cast<double>(height)));
       return;
     }
     notes.push_back("Dornick -> The image is damaged (" + damage + "); using what could be decoded.");
@@ -332,15 +343,61 @@ void ImageFile::applyOrientation(ExceptionInfo* exception) {
   image = turned;
 }
 
+// The PNG decoder takes the memory a chunk declares before reading it, so a
+// few bytes could claim gigabytes: a chunk must fit in what the file holds.
+// Compressed text and profiles may inflate to no more than the image itself
+// needs; they and every chunk no decoder needs are left out of what is decoded,
+// so that neither their size nor their number costs the decoder anything.
+bool ImageFile::checkPng(const unsigned char* bytes, size_t size, std::vector<unsigned char>& decodable) {
+  size_t declaredWidth = 0, declaredHeight = 0;
+  if (pngDeclaredSize(bytes, size, &declaredWidth, &declaredHeight) &&
+      (declaredWidth > sideLimit() || declaredHeight > sideLimit()))
+    return refuse(formatted("%.0f x %.0f pixels: images wider or higher than %.0f pixels are not supported",
+                            static_cast<double>(declaredWidth), static_cast<double>(declaredHeight), sideLimit()));
+  const double budget = neededBytes(static_cast<double>(declaredWidth) * static_cast<double>(declaredHeight));
+  PngInspection png = inspectPng(bytes, size, budget);
+  if (!png.chunksFit) return refuse("The image is damaged: a PNG chunk declares more bytes than the file holds");
+  if (png.metadataOverBudget)
+    return refuse(formatted("Its compressed text or profile chunks inflate to more than %.1f MB, more than the "
+                            "image itself needs: a decompression bomb", budget / 1e6));
+  decodable = std::move(png.decodable);
+  return true;
+}
+
+// A scan that repeats what earlier scans gave makes the decoder redo the whole
+// image once more for nothing; the scans before it make the image.
+bool ImageFile::checkJpegScans(const unsigned char* bytes, size_t size, std::vector<unsigned char>& decodable) {
+  const JpegScanCheck scans = ::checkJpegScans(bytes, size);
+  if (scans.repeatedScanAt == 0) return true;
+  const std::string damage = formatted("scan %.0f repeats what earlier scans gave", scans.scanNumber);
+  if (!limits.acceptDamaged) return refuse("The image is damaged: " + damage + " (--accept-damaged uses what can be decoded)");
+  decodable.assign(bytes, bytes + scans.repeatedScanAt);
+  decodable.push_back(0xFF);
+  decodable.push_back(0xD9);
+  notes.push_back("Dornick -> The image is damaged (" + damage + "); the scans before it are used.");
+  return true;
+}
+
+// What a refusing decoder said, or, where it gave no reason, what is wrong.
+std::string ImageFile::decoderRefusal(const std::string& format, const ExceptionInfo* exception,
+                                      const unsigned char* bytes, size_t size) const {
+  const std::string said = exceptionText(exception);
+  if (said != "no reason given" || format != "PNG") return "The " + format + " decoder refused it: " + said;
+  const std::string problem = pngPixelDataProblem(bytes, size);
+  return problem.empty() ? "The PNG decoder refused it: no reason given" : "The image is damaged: " + problem;
+}
+
+double ImageFile::neededBytes(double pixels) const { return kBaseBytes + pixels * limits.bytesPerPixel; }
+
 // Refuses, before anything is decoded, an image too large for the storages or
 // for the memory it would take.
 bool ImageFile::checkSize(size_t width, size_t height) {
   if (width == 0 || height == 0) return refuse("The image has no pixels");
-  if (width > kMaxImageSide || height > kMaxImageSide)
-    return refuse(kImageTooLarge);
+  if (width > sideLimit() || height > sideLimit())
+    return refuse(formatted("Images wider or higher than %.0f pixels are not supported", sideLimit()));
   const double pixels = static_cast<double>(width) * static_cast<double>(height);
   if (pixels <= maxPixels) return true;
-  const double need = pixels * limits.bytesPerPixel / 1e9;
+  const double need = neededBytes(pixels) / 1e9;
   const bool userLimit = limits.maxMegapixels > 0.0 && limits.maxMegapixels * 1e6 == maxPixels;
   const std::string size = formatted("%.0f x %.0f pixels (%.1f megapixels) need about %.1f GB of memory",
                                      static_cast<double>(width), static_cast<double>(height), pixels / 1e6, need);

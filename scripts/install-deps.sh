@@ -6,7 +6,7 @@ packages=(build-essential make cmake pkg-config libmagickcore-6.q16-dev googlete
           imagemagick libbenchmark-dev clang-14 libclang-rt-14-dev
           python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest python3-opencv
           python3-tqdm python3-distributed python3-setuptools python3-wheel python3-venv python3-pip
-          libpng-dev dpkg-dev)
+          libpng-dev zlib1g-dev dpkg-dev)
 
 missing=()
 for package in "${packages[@]}"; do

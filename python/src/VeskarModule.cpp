@@ -176,6 +176,11 @@ void fillStorage(const ColorBytes& bytes, S_CImageStorage& storage) {
     }
 }
 
+// The C library would read the name only up to a NUL, and so open another file.
+void checkPath(const std::string& path) {
+  if (path.find('\0') != std::string::npos) throw py::value_error("path holds a NUL character");
+}
+
 unsigned checkedUnsigned(const py::object& value, const char* name) {
   if (!py::isinstance<py::int_>(value) || py::isinstance<py::bool_>(value))
     throw py::type_error(std::string(name) + " must be an integer");
@@ -254,6 +259,7 @@ py::array_t<int32_t> grid(long height, long width, const py::object& cellObject)
 // result gives Dornick's map for the same file.
 py::array_t<uint8_t> readImage(const std::string& path, double maxMegapixels, bool acceptDamaged, bool autoOrient,
                                const std::string& autoOrientSpelling) {
+  checkPath(path);
   if (!(maxMegapixels >= 0.0)) throw py::value_error("max_megapixels must be 0 or more");
   LoadLimits limits;
   limits.maxMegapixels = maxMegapixels;
@@ -322,6 +328,7 @@ void setDisplayColors(LabelPicture& picture, const py::object& display) {
 }
 
 void writeLabels(const std::string& path, const py::array& labelArray) {
+  checkPath(path);
   const LabelPicture picture = checkedLabels(labelArray);
   const std::vector<uint16_t> labels(picture.labels.begin(), picture.labels.end());
   // Labels 0..n-1 take 16-bit samples from n = 256 on, as the region storage writes them.
@@ -376,6 +383,7 @@ py::dict regionTable(const py::array& image, const py::array& labelArray, const 
 void writeOutputs(const py::array& image, const py::array& labelArray, const py::object& display,
                   const std::string& preview, const std::string& outline, const std::string& labelsPng,
                   const std::string& regions) {
+  for (const std::string* path : {&preview, &outline, &labelsPng, &regions}) checkPath(*path);
   const ColorBytes bytes = colorBytesOf(image);
   LabelPicture labels = checkedPicture(bytes, labelArray);
   setDisplayColors(labels, display);

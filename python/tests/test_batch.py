@@ -269,3 +269,28 @@ def test_bad_arguments_are_refused_with_a_reason(tmp_path):
         assert done.returncode == 2, reason
         assert reason in done.stderr
         assert not (tmp_path / "o").exists()
+
+
+def test_no_output_replaces_an_input_and_earlier_outputs_are_not_inputs(tmp_path, dornick):
+    photos = tmp_path / "photos"
+    (photos / "a").mkdir(parents=True)
+    photo = DATA_DIR / "rocket_96x64.png"
+    scan = photos / "scan.pgm"
+    subprocess.run(["convert", str(photo), "-colorspace", "gray", str(scan)], check=True)
+    (photos / "a" / "x.png").write_bytes(photo.read_bytes())
+    # A map and a preview left by an earlier batch; a photo named like a preview.
+    dornick_map(dornick, "AS", photo, photos / "a" / "y.pgm", REGIONS)
+    (photos / "a" / "y-preview.png").write_bytes(photo.read_bytes())
+    (photos / "a" / "x-preview.png").write_bytes(photo.read_bytes())
+    scan_before = scan.read_bytes()
+    for out in (str(photos), str(photos) + "/."):
+        jobs, problems = batch.collect_jobs([str(photos)], out, ["preview"])
+        assert [os.path.relpath(j.source, photos) for j in jobs] == [os.path.join("a", "x-preview.png")]
+        assert [(p, r.split(" ")[2]) for p, r in problems] == [
+            (str(scan), os.path.join(out, "scan.pgm")),
+            (str(photos / "a" / "x.png"), os.path.join(out, "a", "x-preview.png"))]
+        assert all("would replace the input" in reason for _, reason in problems)
+    done = run_batch(photos, "--out", photos, "--no-progress")
+    assert done.returncode == 1, done.stdout + done.stderr
+    assert scan.read_bytes() == scan_before
+    assert batch.is_complete_label_map(photos / "a" / "x.pgm")

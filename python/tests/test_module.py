@@ -223,6 +223,12 @@ def test_write_labels_refuses_what_a_label_map_cannot_hold(tmp_path):
         with pytest.raises(ValueError):
             veskar.write_labels(tmp_path / "x.pgm", bad)
     assert not (tmp_path / "x.pgm").exists()
+    # Cut at the NUL, the name would be another file's.
+    with pytest.raises(ValueError, match="NUL"):
+        veskar.write_labels(str(tmp_path / "x.pgm") + "\0.txt", np.zeros((3, 3), np.int32))
+    with pytest.raises(ValueError, match="NUL"):
+        veskar.read_image(str(DATA_DIR / "rocket_96x64.png") + "\0.txt")
+    assert not (tmp_path / "x.pgm").exists()
     # 255 labels fit bytes; label 255 needs 16-bit samples.
     for largest, maximum in ((254, b"255"), (255, b"65535"), (65535, b"65535")):
         labels = np.array([[0, largest]], np.uint16)

@@ -49,6 +49,8 @@ EXTRA_OUTPUTS = collections.OrderedDict([
     ("region_table", ("-regions.csv", "region tables")),
 ])
 FEWEST_REGIONS, MOST_REGIONS = 2, 2048
+# The comment line every label map carries; a file with it is an output, never an input.
+LABEL_MAP_COMMENT = b"# Created by Brindle image segmentation tool"
 
 Job = collections.namedtuple("Job", "source target")
 Outcome = collections.namedtuple("Outcome", "source target error notes")
@@ -63,31 +65,63 @@ def _walk_images(folder, skipped_folder):
                 yield os.path.join(root, name)
 
 
-def collect_jobs(inputs, out_dir):
+def _identity(path):
+    """What writing to path would change: the file there, or the free name in its folder."""
+    try:
+        status = os.stat(path)
+        return status.st_dev, status.st_ino
+    except OSError:
+        pass
+    try:
+        status = os.stat(os.path.dirname(path) or ".")
+        return status.st_dev, status.st_ino, os.path.basename(path)
+    except OSError:
+        return os.path.abspath(path)
+
+
+def _is_earlier_output(path):
+    """True for a label map, or a file a batch writes beside one (a preview beside its map)."""
+    if is_complete_label_map(path, LABEL_MAP_COMMENT):
+        return True
+    return any(path.endswith(suffix) and is_complete_label_map(path[:-len(suffix)] + ".pgm", LABEL_MAP_COMMENT)
+               for suffix, _ in EXTRA_OUTPUTS.values())
+
+
+def collect_jobs(inputs, out_dir, kinds=()):
     """Pairs every input image with its output path.
 
     Returns the jobs and the inputs that cannot be run, as ``(source, reason)``.
-    The output folder itself is never searched for inputs. Inputs whose names
-    differ only in their extension keep it in their output names.
+    The output folder itself is never searched for inputs, nor are the outputs
+    of an earlier batch found in folders. Inputs whose names differ only in
+    their extension keep it in their output names. No job writes onto an input,
+    with its map or with the files beside it (``kinds``, keys of EXTRA_OUTPUTS):
+    files are compared by what they are, so links and ``./`` count.
     """
     pairs, problems, taken = [], [], {}
     out_real = os.path.realpath(out_dir)
     for given in inputs:
         if os.path.isdir(given):
-            pairs += [(path, os.path.relpath(path, given)) for path in _walk_images(given, out_real)]
+            pairs += [(path, os.path.relpath(path, given)) for path in _walk_images(given, out_real)
+                      if not _is_earlier_output(path)]
         elif os.path.exists(given):
             pairs.append((given, os.path.basename(given)))
         else:
             problems.append((given, "no such file or folder"))
     stems = collections.Counter(os.path.normpath(os.path.splitext(relative)[0])
                                 for source, relative in set(pairs))
+    inputs_by_identity = {_identity(source): source for source, _ in pairs}
     jobs, seen = [], set()
     for source, relative in pairs:
         stem = os.path.splitext(relative)[0]
         name = relative if stems[os.path.normpath(stem)] > 1 else stem
         target = os.path.join(out_dir, name + ".pgm")
         first = taken.setdefault(os.path.normpath(target), source)
-        if first != source:
+        replaced = [(path, inputs_by_identity[_identity(path)])
+                    for path in [target] + list(extra_outputs(target, kinds).values())
+                    if _identity(path) in inputs_by_identity]
+        if replaced:
+            problems.append((source, "its output %s would replace the input %s" % replaced[0]))
+        elif first != source:
             problems.append((source, "its output %s is already the output of %s" % (target, first)))
         elif (source, target) not in seen:
             seen.add((source, target))
@@ -101,13 +135,15 @@ def extra_outputs(target, kinds):
     return {kind: name + EXTRA_OUTPUTS[kind][0] for kind in kinds}
 
 
-def is_complete_label_map(path):
-    """True when the file is a label map whose samples are all there."""
+def is_complete_label_map(path, comment=None):
+    """True when the file is a label map whose samples are all there (and carries the comment, if given)."""
     try:
         with open(path, "rb") as file:
             head = file.read(256)
             lines = head.split(b"\n", 4)
             if len(lines) < 5 or lines[0] != b"P5" or not lines[1].startswith(b"#"):
+                return False
+            if comment is not None and lines[1] != comment:
                 return False
             width, height = (int(n) for n in lines[2].split())
             sample = {b"255": 1, b"65535": 2}[lines[3]]
@@ -495,12 +531,13 @@ def main(argv=None):
 
     # Workers may run anywhere and in any folder: they get absolute paths.
     out_dir = os.path.abspath(arguments.out)
-    jobs, problems = collect_jobs([os.path.abspath(given) for given in arguments.inputs], out_dir)
+    settings = {"regions": arguments.regions, "auto_orient": arguments.auto_orient,
+                "outputs": [kind for kind in EXTRA_OUTPUTS if getattr(arguments, kind)]}
+    jobs, problems = collect_jobs([os.path.abspath(given) for given in arguments.inputs], out_dir,
+                                  settings["outputs"])
     if not jobs and not problems:
         parser.error("no images in %s (files ending in %s)"
                      % (", ".join(arguments.inputs), ", ".join(sorted(IMAGE_EXTENSIONS))))
-    settings = {"regions": arguments.regions, "auto_orient": arguments.auto_orient,
-                "outputs": [kind for kind in EXTRA_OUTPUTS if getattr(arguments, kind)]}
     os.makedirs(out_dir, exist_ok=True)
     report_path = arguments.report or os.path.join(out_dir, REPORT_NAME)
     record = SettingsRecord(out_dir)
