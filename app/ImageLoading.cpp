@@ -397,10 +397,12 @@ bool ImageFile::checkSize(size_t width, size_t height) {
     return refuse(formatted("Images wider or higher than %.0f pixels are not supported", sideLimit()));
   const double pixels = static_cast<double>(width) * static_cast<double>(height);
   if (pixels <= maxPixels) return true;
-  const double need = neededBytes(pixels) / 1e9;
+  const double need = neededBytes(pixels);
   const bool userLimit = limits.maxMegapixels > 0.0 && limits.maxMegapixels * 1e6 == maxPixels;
-  const std::string size = formatted("%.0f x %.0f pixels (%.1f megapixels) need about %.1f GB of memory",
-                                     static_cast<double>(width), static_cast<double>(height), pixels / 1e6, need);
+  const std::string size =
+      formatted("%.0f x %.0f pixels (%.1f megapixels) need about ", static_cast<double>(width),
+                static_cast<double>(height), pixels / 1e6) +
+      (need < 1e9 ? formatted("%.0f MB of memory", need / 1e6) : formatted("%.1f GB of memory", need / 1e9));
   if (userLimit) return refuse(size + formatted("; the limit is %.1f megapixels (--max-megapixels)", maxPixels / 1e6));
   return refuse(size + formatted(", more than this machine holds (%.1f GB, %.1f megapixels)",
                                  usableMemoryBytes() / 1e9, maxPixels / 1e6));

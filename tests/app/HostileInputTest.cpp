@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -40,8 +42,8 @@ class HostileInputTest : public DornickRunTest {
     EXPECT_EQ(result.out, "");
     EXPECT_FALSE(exists("out.pgm")) << input;
   }
-  // Runs Dornick (output discarded) and returns its largest resident size in kB.
-  static long peakKilobytesOf(const std::vector<std::string>& arguments) {
+  // Starts Dornick (output discarded) with TMPDIR set, and returns its process id.
+  static pid_t start(const std::vector<std::string>& arguments, const std::string& temporaryFolder = "") {
     std::vector<std::string> words{DORNICK_PATH};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -52,13 +54,25 @@ class HostileInputTest : public DornickRunTest {
       const int devNull = open("/dev/null", O_WRONLY);
       dup2(devNull, 1);
       dup2(devNull, 2);
+      if (!temporaryFolder.empty()) setenv("TMPDIR", temporaryFolder.c_str(), 1);
       execv(argv[0], argv.data());
       _exit(127);
     }
+    return child;
+  }
+  // Runs Dornick (output discarded) and returns its largest resident size in kB.
+  static long peakKilobytesOf(const std::vector<std::string>& arguments) {
     int status = 0;
     rusage usage{};
-    wait4(child, &status, 0, &usage);
+    wait4(start(arguments), &status, 0, &usage);
     return usage.ru_maxrss;
+  }
+  // Every file below the folder, by its path relative to it.
+  std::set<std::string> filesBelow(const std::string& name) const {
+    std::set<std::string> found;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder / name))
+      found.insert(std::filesystem::relative(entry.path(), folder / name).string());
+    return found;
   }
   void convert(const std::string& arguments) const {
     ASSERT_EQ(std::system(("cd '" + folder.string() + "' && convert " + arguments).c_str()), 0) << arguments;
@@ -83,6 +97,42 @@ std::string declaredPng(unsigned width, unsigned height) {
   crc ^= 0xFFFFFFFFu;
   for (int i = 0; i < 4; ++i) bytes[29 + i] = static_cast<char>((crc >> (24 - 8 * i)) & 0xFF);
   return bytes;
+}
+
+std::string pngChunk(const std::string& type, const std::string& data) {
+  std::string chunk;
+  for (const int shift : {24, 16, 8, 0}) chunk += static_cast<char>((data.size() >> shift) & 0xFF);
+  chunk += type + data;
+  const uLong crc = crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(chunk.data() + 4),
+                          static_cast<uInt>(chunk.size() - 4));
+  for (const int shift : {24, 16, 8, 0}) chunk += static_cast<char>((crc >> shift) & 0xFF);
+  return chunk;
+}
+
+// A zlib stream of `zeros` zero bytes, made without holding them.
+std::string deflatedZeros(size_t zeros, bool finish = true) {
+  z_stream stream{};
+  deflateInit(&stream, 9);
+  const std::string block(1 << 20, '\0');
+  std::string out;
+  char buffer[1 << 16];
+  for (size_t left = zeros; left > 0 || finish;) {
+    const size_t now = std::min(left, block.size());
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(block.data()));
+    stream.avail_in = static_cast<uInt>(now);
+    left -= now;
+    const int flush = left > 0 ? Z_NO_FLUSH : finish ? Z_FINISH : Z_SYNC_FLUSH;
+    int status = Z_OK;
+    do {
+      stream.next_out = reinterpret_cast<Bytef*>(buffer);
+      stream.avail_out = sizeof buffer;
+      status = deflate(&stream, flush);
+      out.append(buffer, sizeof buffer - stream.avail_out);
+    } while (stream.avail_out == 0);
+    if (left == 0 && (status == Z_STREAM_END || !finish)) break;
+  }
+  deflateEnd(&stream);
+  return out;
 }
 
 // Decoder name syntax (coder prefixes, frame and size suffixes, URLs, standard
@@ -159,11 +209,11 @@ TEST_F(HostileInputTest, OnlyRegularFilesAreRead) {
 // the memory is taken.
 TEST_F(HostileInputTest, ImageLargerThanTheMachineHoldsIsRefusedBeforeDecoding) {
   put("bomb.png", declaredPng(16000, 16000));
-  expectRefused(path("bomb.png"), "16000 x 16000 pixels (256.0 megapixels) need about 87.0 GB of memory, more than "
+  expectRefused(path("bomb.png"), "16000 x 16000 pixels (256.0 megapixels) need about 35.9 GB of memory, more than "
                                   "this machine holds");
-  // Sizes the label maps cannot hold are refused too, by the decoder's policy or by us.
+  // Sizes the decoders do not read are named so.
   put("wide.png", declaredPng(40000, 2));
-  expectRefused(path("wide.png"), "refused");
+  expectRefused(path("wide.png"), "40000 x 2 pixels: images wider or higher than 16000 pixels are not supported");
   EXPECT_LT(peakKilobytesOf({"AS", path("bomb.png"), path("out.pgm")}), 150 * 1024);
 }
 
@@ -181,14 +231,73 @@ TEST_F(HostileInputTest, ChunkDeclaringGigabytesIsRefusedWithLittleMemory) {
 // The user's limit is applied the same way, and names the need against it.
 TEST_F(HostileInputTest, MaxMegapixelsLowersTheLimit) {
   put("bomb.png", declaredPng(4000, 4000));
-  expectRefused(path("bomb.png"), "4000 x 4000 pixels (16.0 megapixels) need about 5.4 GB of memory; the limit is "
+  expectRefused(path("bomb.png"), "4000 x 4000 pixels (16.0 megapixels) need about 2.3 GB of memory; the limit is "
                                   "1.0 megapixels (--max-megapixels)", {"--max-megapixels", "1"});
   EXPECT_LT(peakKilobytesOf({"AS", path("bomb.png"), path("out.pgm"), "--max-megapixels", "1"}), 150 * 1024);
   const std::string photo = dataFile("rocket_96x64.png");  // 6144 pixels
   expectRefused(photo, "the limit is 0.0 megapixels", {"--max-megapixels", "0.006"});
   EXPECT_EQ(run({"AS", photo, path("out.pgm"), "--max-megapixels=0.0062"}).status, 0);
-  for (const std::string bad : {"0", "-1", "abc", "1x", ""})
-    EXPECT_EQ(run({"AS", photo, path("out.pgm"), "--max-megapixels", bad}).status, 2) << bad;
+  for (const std::string bad : {"0", "-1", "abc", "1x", "1e10", ""}) {
+    const ProcessResult result = run({"AS", photo, path("out.pgm"), "--max-megapixels", bad});
+    EXPECT_EQ(result.status, 2) << bad;
+    const std::string named = bad.empty() ? "needs a value" : "not \"" + bad + "\"";
+    EXPECT_NE(result.err.find(named), std::string::npos) << result.err;
+  }
+}
+
+// Compressed text inflating to gigabytes for a tiny image: refused after what
+// the image itself needs, before a decoder takes any of it. Metadata within that
+// is left out of the decoding and changes nothing.
+TEST_F(HostileInputTest, PngMetadataBombIsRefusedWithLittleMemory) {
+  const std::string photo = declaredPng(96, 64);
+  std::string bomb = photo;
+  for (int i = 0; i < 4; ++i) bomb.insert(33, pngChunk("zTXt", std::string("Comment\0\0", 9) + deflatedZeros(64 << 20)));
+  put("bomb.png", bomb);
+  expectRefused(path("bomb.png"), "Its compressed text or profile chunks inflate to more than 12.9 MB, more than the "
+                                  "image itself needs: a decompression bomb");
+  EXPECT_LT(peakKilobytesOf({"AS", path("bomb.png"), path("out.pgm")}), 150 * 1024);
+
+  std::string annotated = photo;
+  annotated.insert(33, pngChunk("zTXt", std::string("Comment\0\0", 9) + deflatedZeros(100000)) +
+                           pngChunk("tEXt", "Title\0a photo") + pngChunk("prVt", std::string(50, 'x')));
+  put("annotated.png", annotated);
+  put("photo.png", photo);
+  ASSERT_EQ(run({"AS", path("photo.png"), path("plain.pgm"), "10"}).status, 0);
+  const ProcessResult result = run({"AS", path("annotated.png"), path("out.pgm"), "10"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(readFile(path("out.pgm")), readFile(path("plain.pgm")));
+}
+
+// The decoder gives no reason for pixel data that stops short; the reason is found.
+TEST_F(HostileInputTest, PngWhosePixelDataStopsShortIsRefusedWithTheReason) {
+  const std::string header("\0\0\0\xC8\0\0\0\xC8\x08\0\0\0\0", 13);  // 200 x 200 grey, 8 bits
+  put("short.png", "\x89PNG\r\n\x1a\n" + pngChunk("IHDR", header) + pngChunk("IDAT", deflatedZeros(2 * 201, false)) +
+                       pngChunk("IEND", ""));
+  for (const std::vector<std::string>& options : {std::vector<std::string>{}, {"--accept-damaged"}})
+    expectRefused(path("short.png"), "The image is damaged: its pixel data stops after 2 of 200 rows", options);
+}
+
+// A progressive JPEG whose last scan repeats makes the decoder redo the image
+// each time: refused before decoding, or decoded without the repeats on request.
+TEST_F(HostileInputTest, RepeatedJpegScansAreRefusedOrLeftOut) {
+  convert("'" + dataFile("rocket_96x64.png") + "' -resize 400% -interlace Plane progressive.jpg");
+  const ProcessResult whole = run({"AS", path("progressive.jpg"), path("whole.pgm"), "10"});
+  ASSERT_EQ(whole.status, 0) << whole.err;
+  EXPECT_EQ(whole.err, "");
+  const std::string bytes = readFile(path("progressive.jpg"));
+  // Stuffed bytes keep FF DA out of the coded data: the last one starts the last scan.
+  const size_t lastScan = bytes.rfind("\xFF\xDA");
+  ASSERT_NE(lastScan, std::string::npos);
+  const std::string scan = bytes.substr(lastScan, bytes.size() - 2 - lastScan);
+  std::string repeated = bytes.substr(0, bytes.size() - 2);
+  for (int i = 0; i < 50; ++i) repeated += scan;
+  put("repeated.jpg", repeated + "\xFF\xD9");
+  expectRefused(path("repeated.jpg"), "repeats what earlier scans gave (--accept-damaged uses what can be decoded)");
+  const ProcessResult accepted = run({"AS", path("repeated.jpg"), path("out.pgm"), "10", "--accept-damaged"});
+  EXPECT_EQ(accepted.status, 0) << accepted.err;
+  EXPECT_NE(accepted.err.find("repeats what earlier scans gave); the scans before it are used."), std::string::npos)
+      << accepted.err;
+  EXPECT_EQ(readFile(path("out.pgm")), readFile(path("whole.pgm")));
 }
 
 // Truncated downloads and corrupted bytes: the decoder's complaint refuses the image.
@@ -278,6 +387,117 @@ TEST_F(HostileInputTest, FailedWriteKeepsTheExistingMapAndLeavesNoPartialFile) {
     EXPECT_EQ(readFile(path("out.pgm")), before) << arguments[0];
     EXPECT_EQ(names(), (std::set<std::string>{"in.ppm", "out.pgm", "stdout.txt", "stderr.txt"}));
   }
+}
+
+// Picture formats outside the short list fail before any work, whatever they
+// would have done: crash in their writer (html), start a program (mp4 runs
+// ffmpeg; one first on the search path would leave a mark) or fail only at
+// the end (ico beyond 256 pixels). The extension counts in any case.
+TEST_F(HostileInputTest, PictureFormatsOutsideTheListAreRefusedBeforeAnyWork) {
+  put("ffmpeg", "#!/bin/sh\ntouch '" + path("helper-started") + "'\n");
+  chmod(path("ffmpeg").c_str(), 0755);
+  const std::string searchPath = "PATH='" + folder.string() + "':\"$PATH\";";
+  const std::string photo = dataFile("rocket_96x64.png");
+  for (const std::string picture : {"p.html", "p.mp4", "p.ico"}) {
+    const ProcessResult result = runAfter(searchPath, {"AS", photo, path("out.pgm"), "--preview", path(picture)});
+    EXPECT_EQ(result.status, 1) << picture;
+    EXPECT_EQ(result.err.rfind("Dornick: " + path(picture) + ": the extension names no picture format Dornick writes (.png, ", 0), 0u)
+        << result.err;
+    EXPECT_EQ(result.out, "") << picture;  // nothing segmented
+    EXPECT_FALSE(exists("out.pgm")) << picture;
+  }
+  EXPECT_FALSE(exists("helper-started"));
+  const ProcessResult upper = run({"AS", photo, path("out.pgm"), "--outline", path("P.PNG"), "--regions", path("R.JSON")});
+  EXPECT_EQ(upper.status, 0) << upper.err;
+  EXPECT_EQ(readFile(path("P.PNG")).substr(0, 4), "\x89PNG");
+  EXPECT_EQ(readFile(path("R.JSON")).substr(0, 10), "{\"width\": ");
+}
+
+// Outputs are compared by the file they name: the input, or one file named
+// twice however it is spelled, is refused before the work and stays as it was.
+TEST_F(HostileInputTest, OutputThatIsTheInputOrAnotherOutputIsRefused) {
+  const std::string input = writePpm("photo.ppm", 24, 16, [](int x, int y) {
+    return Rgb{static_cast<unsigned char>(10 * x), static_cast<unsigned char>(12 * y), 99};
+  });
+  const std::string before = readFile(input);
+  std::filesystem::create_symlink(input, path("link.pgm"));
+  const std::string isInput = " is the input file; an output never replaces the input\n";
+  const std::string oneFile = " are one file; each output needs its own\n";
+  const std::string spelled = folder.string() + "/./out.pgm";
+  for (const auto& [arguments, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"AS", input, input}, input + isInput},
+           {{"AS", input, path("out.pgm"), "--preview", folder.string() + "/./photo.ppm"}, folder.string() + "/./photo.ppm" + isInput},
+           {{"AS", input, path("link.pgm")}, path("link.pgm") + isInput},
+           {{"AS", input, path("out.pgm"), "--preview", spelled}, path("out.pgm") + " and " + spelled + oneFile},
+           {{"GL", input, path("out.pgm"), "4", "--preview", path("x.png"), "--labels-png", path("x.png")},
+            path("x.png") + " and " + path("x.png") + oneFile}}) {
+    const ProcessResult result = run(arguments);
+    EXPECT_EQ(result.status, 1) << message;
+    EXPECT_EQ(result.err, "Dornick: " + message);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(readFile(input), before) << message;
+    EXPECT_FALSE(exists("out.pgm")) << message;
+  }
+  EXPECT_TRUE(std::filesystem::is_symlink(path("link.pgm")));
+}
+
+// A run ended by SIGTERM, or by its time limit, removes every temporary file:
+// here the decoder's pixel cache (kept on disk by a low memory limit) while the
+// map waits for a reader of its pipe.
+TEST_F(HostileInputTest, StoppedRunLeavesNoTemporaryFile) {
+  const std::string image = writePpm("big.ppm", 600, 500, [](int x, int y) {
+    return Rgb{static_cast<unsigned char>(x), static_cast<unsigned char>(y), 7};
+  });
+  std::filesystem::create_directory(folder / "tmp");
+  ASSERT_EQ(mkfifo(path("map.pgm").c_str(), 0600), 0);
+  setenv("MAGICK_MEMORY_LIMIT", "1MiB", 1);
+  setenv("MAGICK_MAP_LIMIT", "1MiB", 1);
+  const pid_t child = start({"GL", image, path("map.pgm"), "50", "--preview", path("p.png")}, path("tmp"));
+  unsetenv("MAGICK_MEMORY_LIMIT");
+  unsetenv("MAGICK_MAP_LIMIT");
+  // The cache file appears once the image is decoded; the run then blocks on the pipe.
+  bool cached = false;
+  for (int wait = 0; wait < 1200 && !cached; ++wait) {
+    usleep(50000);
+    for (const std::string& name : filesBelow("tmp")) cached = cached || name.find("/magick-") != std::string::npos;
+  }
+  EXPECT_TRUE(cached) << "no pixel cache file appeared";
+  kill(child, SIGTERM);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM) << status;
+  EXPECT_EQ(filesBelow("tmp"), std::set<std::string>{});
+  EXPECT_EQ(names(), (std::set<std::string>{"big.ppm", "map.pgm", "tmp"}));
+
+  const ProcessResult limited =
+      runAfter("TMPDIR='" + path("tmp") + "'", {"AS", image, path("out.pgm"), "--max-seconds", "0.001", "--preview", path("p.png")});
+  EXPECT_EQ(limited.status, 1);
+  EXPECT_EQ(limited.err, "Dornick: the time limit of 0.001 seconds (--max-seconds) was reached; nothing was written\n");
+  EXPECT_EQ(filesBelow("tmp"), std::set<std::string>{});
+  EXPECT_EQ(names(), (std::set<std::string>{"big.ppm", "map.pgm", "tmp", "stdout.txt", "stderr.txt"}));
+}
+
+// The memory an image is refused for is what a run really takes: the estimate
+// in the refusal is within a quarter of the peak measured for the same image.
+TEST_F(HostileInputTest, MemoryEstimateIsWithinAQuarterOfTheMeasuredPeak) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizers' own memory would be measured";
+#endif
+  unsigned seed = 11;
+  const std::string image = writePpm("noise.ppm", 1000, 1000, [&seed](int, int) {
+    seed = seed * 1103515245u + 12345u;
+    return Rgb{static_cast<unsigned char>(seed >> 16), static_cast<unsigned char>(seed >> 20),
+               static_cast<unsigned char>(seed >> 24)};
+  });
+  const ProcessResult refused = run({"AS", image, path("out.pgm"), "40", "--max-megapixels", "0.5"});
+  const std::string said = "(1.0 megapixels) need about ";
+  const size_t at = refused.err.find(said);
+  ASSERT_NE(at, std::string::npos) << refused.err;
+  ASSERT_NE(refused.err.find(" MB of memory", at), std::string::npos) << refused.err;
+  const double estimate = std::atof(refused.err.c_str() + at + said.size()) * 1e6;
+  const double peak = 1024.0 * static_cast<double>(peakKilobytesOf({"AS", image, path("out.pgm"), "40"}));
+  ASSERT_TRUE(exists("out.pgm"));
+  EXPECT_LT(std::abs(estimate - peak), 0.25 * peak) << "estimate " << estimate << ", peak " << peak;
 }
 
 }  // namespace

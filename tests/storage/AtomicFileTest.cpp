@@ -1,10 +1,12 @@
 // Outputs appear whole or not at all: temporary beside the target, rename on success.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -106,6 +108,10 @@ TEST_F(AtomicFileTest, TargetsThatMayNotBeReplacedAreNotOpened) {
   fs::create_directory(folder / "sub");
   EXPECT_FALSE(T_AtomicFile(path("sub").c_str()).isOpen());
   EXPECT_FALSE(T_AtomicFile(path("missing/map.pgm").c_str()).isOpen());
+  // A link to nothing is not replaced by a file, nor is a file made where it points.
+  fs::create_symlink(path("nowhere.pgm"), path("dangling.pgm"));
+  EXPECT_FALSE(T_AtomicFile(path("dangling.pgm").c_str()).isOpen());
+  EXPECT_TRUE(fs::is_symlink(path("dangling.pgm")));
   if (geteuid() != 0) {  // root writes through any permission bits
     put("locked.pgm", "old");
     fs::permissions(path("locked.pgm"), fs::perms::owner_read);
@@ -115,7 +121,7 @@ TEST_F(AtomicFileTest, TargetsThatMayNotBeReplacedAreNotOpened) {
   EXPECT_TRUE(fs::is_directory(folder / "sub"));
   std::set<std::string> left = names();
   left.erase("locked.pgm");
-  EXPECT_EQ(left, std::set<std::string>{"sub"});  // no temporary left behind
+  EXPECT_EQ(left, (std::set<std::string>{"sub", "dangling.pgm"}));  // no temporary left behind
 }
 
 // A device is written, never replaced: a rename over /dev/null would destroy it.
@@ -147,6 +153,53 @@ TEST_F(AtomicFileTest, NewFileGetsTheUsualPermissionsAndALinkedFileIsReplacedThr
   EXPECT_TRUE(output.commit());
   EXPECT_TRUE(fs::is_symlink(path("link.pgm")));
   EXPECT_EQ(contents("real.pgm"), "new");
+
+  // A replaced file keeps its permission bits.
+  fs::permissions(path("real.pgm"), fs::perms::owner_read | fs::perms::owner_write);
+  T_AtomicFile again(path("real.pgm").c_str());
+  EXPECT_TRUE(again.commit());
+  EXPECT_EQ(fs::status(path("real.pgm")).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// The temporary's name is cut to what the folder allows, keeping the target's end.
+TEST_F(AtomicFileTest, NamesUpToTheSystemsLimitAreWritten) {
+  const std::string name = std::string(251, 'n') + ".pgm";
+  T_AtomicFile output(path(name).c_str());
+  ASSERT_TRUE(output.isOpen()) << std::strerror(output.failure());
+  EXPECT_EQ(output.temporaryPath().substr(output.temporaryPath().size() - 8), "nnnn.pgm");
+  std::fputs("new", output.stream());
+  EXPECT_TRUE(output.commit());
+  EXPECT_EQ(contents(name), "new");
+}
+
+// What a signal handler calls before the process ends: no temporary is left.
+TEST_F(AtomicFileTest, OpenTemporariesCanAllBeRemovedAtOnce) {
+  T_AtomicFile first(path("a.pgm").c_str());
+  T_AtomicFile second(path("b.pgm").c_str());
+  ASSERT_EQ(names().size(), 2u);
+  T_AtomicFile::removeTemporaries();
+  EXPECT_EQ(names(), std::set<std::string>{});
+  EXPECT_FALSE(first.commit());
+}
+
+// A name for one of the process's own streams writes to the stream as it is
+// open: after what is already there when it appends, never replacing the file.
+TEST_F(AtomicFileTest, OwnStreamsAreWrittenAsTheyAreOpen) {
+  put("log.txt", "old\n");
+  const int descriptor = open(path("log.txt").c_str(), O_WRONLY | O_APPEND);
+  ASSERT_GE(descriptor, 0);
+  for (const std::string name : {"/dev/fd/" + std::to_string(descriptor), "/proc/self/fd/" + std::to_string(descriptor)}) {
+    EXPECT_EQ(T_AtomicFile::ownStreamNamedBy(name), descriptor) << name;
+    T_AtomicFile output(name.c_str());
+    ASSERT_TRUE(output.isOpen()) << name;
+    std::fputs("new\n", output.stream());
+    EXPECT_TRUE(output.commit());
+  }
+  close(descriptor);
+  EXPECT_EQ(contents("log.txt"), "old\nnew\nnew\n");
+  EXPECT_EQ(names(), std::set<std::string>{"log.txt"});
+  EXPECT_EQ(T_AtomicFile::ownStreamNamedBy("/dev/stdout"), 1);
+  EXPECT_EQ(T_AtomicFile::ownStreamNamedBy(path("log.txt")), -1);
 }
 
 }  // namespace
