@@ -92,9 +92,10 @@ PngInspection inspectPng(const unsigned char* bytes, size_t size, double metadat
       inflated += inflatedSize(compressed, compressedSize, metadataBudget - inflated);
       inspection.metadataOverBudget = inflated > metadataBudget;
     }
-    // Critical chunks (upper-case first letter) all go on; an ancillary one once at most.
+    // Critical chunks (upper-case first letter) all go on, for the decoder to
+    // judge; an ancillary one once at most.
     const bool critical = (type[0] & 0x20) == 0;
-    if ((critical && decoderNeeds(type)) || (decoderNeeds(type) && seen.insert(type).second))
+    if (critical || (decoderNeeds(type) && seen.insert(type).second))
       keptSpans.emplace_back(at, 12 + length);
     else
       leftOut = true;
@@ -108,10 +109,9 @@ PngInspection inspectPng(const unsigned char* bytes, size_t size, double metadat
 }
 
 std::string pngPixelDataProblem(const unsigned char* bytes, size_t size) {
-  if (size < 33) return "";
+  size_t width = 0, height = 0;
+  if (size < 33 || !pngDeclaredSize(bytes, size, &width, &height)) return "";
   const unsigned char* header = bytes + 16;
-  const size_t width = bigEndian32(header);
-  const size_t height = bigEndian32(header + 4);
   const int depth = header[8];
   const int samples = header[9] == 2 ? 3 : header[9] == 4 ? 2 : header[9] == 6 ? 4 : 1;
   const bool interlaced = header[12] != 0;
@@ -123,13 +123,15 @@ std::string pngPixelDataProblem(const unsigned char* bytes, size_t size) {
   double total = 0.0;
   int status = Z_OK;
   const char* zlibMessage = nullptr;
-  for (size_t at = 8; size - at >= 12 && status == Z_OK;) {
+  const double needed = interlaced ? 0.0 : rowBytes * static_cast<double>(height);
+  // Counting stops where the rows are all there.
+  for (size_t at = 8; size - at >= 12 && status == Z_OK && (interlaced || total < needed);) {
     const size_t length = bigEndian32(bytes + at);
     if (length > size - at - 12) break;
     if (std::memcmp(bytes + at + 4, "IDAT", 4) == 0) {
       stream.next_in = const_cast<unsigned char*>(bytes + at + 8);
       stream.avail_in = static_cast<uInt>(length);
-      while (status == Z_OK && stream.avail_in > 0) {
+      while (status == Z_OK && stream.avail_in > 0 && (interlaced || total < needed)) {
         stream.next_out = sink;
         stream.avail_out = sizeof sink;
         status = inflate(&stream, Z_NO_FLUSH);
@@ -142,7 +144,6 @@ std::string pngPixelDataProblem(const unsigned char* bytes, size_t size) {
   if (status != Z_OK && status != Z_STREAM_END && stream.msg != nullptr) zlibMessage = stream.msg;
   inflateEnd(&stream);
   if (zlibMessage != nullptr) return std::string("its pixel data is corrupt (") + zlibMessage + ")";
-  const double needed = interlaced ? 0.0 : rowBytes * static_cast<double>(height);
   if (!interlaced && total < needed)
     return "its pixel data stops after " + std::to_string(static_cast<long>(total / rowBytes)) + " of " +
            std::to_string(height) + " rows";
