@@ -17,11 +17,13 @@ size_t bigEndian32(const unsigned char* p) {
 
 size_t bigEndian16(const unsigned char* p) { return (size_t{p[0]} << 8) | size_t{p[1]}; }
 
-// Chunks that decide what the pixels are, and the decoder library's own; every
-// other ancillary chunk (text, profiles, times, private data) is left out.
+// Chunks that decide what the pixels are, the profile and orientation the
+// loader tells the user about, and the decoder library's own; every other
+// ancillary chunk (text, times, private data) is left out.
 bool decoderNeeds(const std::string& type) {
-  static const std::set<std::string> kept{"IHDR", "PLTE", "IDAT", "IEND", "tRNS", "gAMA", "cHRM", "sRGB", "sBIT",
-                                          "bKGD", "hIST", "pHYs", "cICP", "eXIf", "oFFs", "vpAg", "caNv", "orNT"};
+  static const std::set<std::string> kept{"IHDR", "PLTE", "IDAT", "IEND", "tRNS", "gAMA", "cHRM", "sRGB",
+                                          "sBIT", "bKGD", "hIST", "pHYs", "cICP", "iCCP", "eXIf", "oFFs",
+                                          "vpAg", "caNv", "orNT"};
   return kept.count(type) != 0;
 }
 

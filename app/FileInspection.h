@@ -14,8 +14,8 @@ struct PngInspection {
   bool chunksFit = true;  // every chunk within what the file holds
   // Compressed text and profile chunks inflate to more than the budget.
   bool metadataOverBudget = false;
-  // The file without the chunks no decoder needs (text, profiles, private and
-  // repeated chunks); empty when there is nothing to leave out.
+  // The file without the chunks no decoder needs (text, private and repeated
+  // chunks); empty when there is nothing to leave out.
   std::vector<unsigned char> decodable;
 };
 

@@ -346,7 +346,7 @@ void ImageFile::applyOrientation(ExceptionInfo* exception) {
 // The PNG decoder takes the memory a chunk declares before reading it, so a
 // few bytes could claim gigabytes: a chunk must fit in what the file holds.
 // Compressed text and profiles may inflate to no more than the image itself
-// needs; they and every chunk no decoder needs are left out of what is decoded,
+// needs; text and every chunk no decoder needs are left out of what is decoded,
 // so that neither their size nor their number costs the decoder anything.
 bool ImageFile::checkPng(const unsigned char* bytes, size_t size, std::vector<unsigned char>& decodable) {
   size_t declaredWidth = 0, declaredHeight = 0;
