@@ -509,7 +509,7 @@ void FirstStageMerger::chainChangeable(Merge& m, uint32_t node) {
 // Prices a link anew; true when it is changeable (off a zero distance). A
 // link leaving the zero state may be missing from its far end's changeable
 // list: that end goes stale.
-bool FirstStageMerger::reprice(uint32_t node) {
+inline bool FirstStageMerger::reprice(uint32_t node) {
   RSSTLink& link = links_.link(M_RSST::linkOfNode(node));
   double distance = 0;
   const double cost = colorAndSizeCost(&regions_[link.regionA], &regions_[endB(link)], distance);
