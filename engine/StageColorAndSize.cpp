@@ -56,7 +56,6 @@ constexpr uint32_t kStale = UINT32_MAX - 1;
 constexpr uint32_t kTakeOverCount = 32;
 constexpr int kTakeOverWalk = 64;
 
-
 // How the merger has the engine join one region into another (means, pixel
 // count and pixel list), as every merge of the engine does.
 struct JoinRegions {
@@ -65,10 +64,9 @@ struct JoinRegions {
   void operator()(Region* from, Region* into) const { (engine->*join)(from, into); }
 };
 
-// The link lists while the stage runs: linked both ways (a node's next field
-// holds the XOR of its two neighbours), a region's linkList and linkTail
-// being its two ends. Removed links are skipped by every walk, wherever they
-// still sit on a list.
+// The link lists as the first stage keeps them (see FirstStageMerger): linked
+// both ways, a region's linkList and linkTail being its two ends, and removed
+// links left on them until a walk unlinks them.
 class TwoWayLists {
  public:
   explicit TwoWayLists(LinkHeap& links) : links_(links) {}
@@ -180,8 +178,8 @@ void TwoWayLists::restoreOneWay(Region& r) {
 class FirstStageMerger {
  public:
   FirstStageMerger(LinkHeap& links, Region* regions, long long recordCount, JoinRegions join);
-  // Merges the cheapest link until limit of regionCount regions are left;
-  // returns the count left.
+  // Merges the cheapest link while more than limit of the regionCount live
+  // regions are left; returns the count left.
   uint32_t mergeDownTo(uint32_t regionCount, uint32_t limit);
 
  private:
