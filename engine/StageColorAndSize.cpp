@@ -1,5 +1,6 @@
 // The first stage: merging by mean colour and size down to a few hundred regions.
 #include <algorithm>
+#include <cassert>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -55,26 +56,93 @@ constexpr uint32_t kStale = UINT32_MAX - 1;
 constexpr uint32_t kTakeOverCount = 32;
 constexpr int kTakeOverWalk = 64;
 
-}  // namespace
+// How the merger has the engine join one region into another (means, pixel
+// count and pixel list), as every merge of the engine does.
+struct JoinRegions {
+  M_RSST* engine;
+  void (M_RSST::*join)(Region* from, Region* into);
+  void operator()(Region* from, Region* into) const { (engine->*join)(from, into); }
+};
 
-void M_RSST::merge_AvgColorAndSize(bool recompute, unsigned target) {
-  if (recompute) {
-    linkCost = &M_RSST::linkCost_ColorAndSize;
-    jointProperties = &M_RSST::jointProperties_ColorMean;
-    rsst_recalculateCosts();
+// The link lists as the first stage keeps them (see FirstStageMerger): linked
+// both ways, a region's linkList and linkTail being its two ends, and removed
+// links left on them until a walk unlinks them.
+class TwoWayLists {
+ public:
+  explicit TwoWayLists(LinkHeap& links) : links_(links) {}
+
+  bool live(uint32_t node) const { return links_.link(M_RSST::linkOfNode(node)).heapIndex != 0; }
+  // The node after node, coming from prev.
+  uint32_t following(uint32_t prev, uint32_t node) { return links_.next(node) ^ prev; }
+  void advance(uint32_t& prev, uint32_t& node) {
+    const uint32_t after = following(prev, node);
+    prev = node;
+    node = after;
   }
-  const uint32_t limit = wantedRegions > target ? wantedRegions : target;
-  const bool ownPair = linkCost == &M_RSST::linkCost_ColorAndSize &&
-                       jointProperties == &M_RSST::jointProperties_ColorMean;
-  if (regionCount <= limit) return;
-  // The skipping loop knows this stage's cost and update; any other pair
-  // installed by a caller takes the plain merge step.
-  if (ownPair) (this->*paths_.firstStageMerges)(limit);
-  else mergeColorAndSizeStepByStep(limit);
+  // One step of a walk that unlinks the removed node it leaves: lists that
+  // are only ever searched would otherwise fill up with them.
+  void advanceUnlinkingRemoved(Region& r, uint32_t& prev, uint32_t& node) {
+    const uint32_t after = following(prev, node);
+    if (live(node)) prev = node;
+    else unlink(r, prev, node, after);
+    node = after;
+  }
+  void unlink(Region& r, uint32_t prev, uint32_t node, uint32_t after) {
+    if (prev != 0) links_.next(prev) ^= node ^ after;
+    else r.linkList = after;
+    if (after != 0) links_.next(after) ^= node ^ prev;
+    else r.linkTail = prev;
+  }
+  void pushFront(Region& r, uint32_t node) {
+    links_.next(node) = r.linkList;
+    if (r.linkList != 0) links_.next(r.linkList) ^= node;
+    else r.linkTail = node;
+    r.linkList = node;
+  }
+  // Reverses r's list by swapping its ends and joins head..tail behind it;
+  // returns the node before head.
+  uint32_t reverseAndJoin(Region& r, uint32_t head, uint32_t tail) {
+    std::swap(r.linkList, r.linkTail);
+    const uint32_t before = r.linkTail;
+    if (head != 0) {
+      links_.next(before) ^= head;
+      links_.next(head) ^= before;
+      r.linkTail = tail;
+    }
+    return before;
+  }
+  void linkBothWays(Region& r);
+  // Back to a list linked one way, without removed links.
+  void restoreOneWay(Region& r);
+
+ private:
+  LinkHeap& links_;
+};
+
+void TwoWayLists::linkBothWays(Region& r) {
+  uint32_t prev = 0;
+  for (uint32_t node = r.linkList; node != 0;) {
+    uint32_t& field = links_.next(node);
+    const uint32_t after = field;
+    field = prev ^ after;
+    prev = node;
+    node = after;
+  }
+  r.linkTail = prev;
 }
 
-void M_RSST::mergeColorAndSizeStepByStep(uint32_t limit) {
-  while (regionCount > limit) rsst_merge2Regions();
+void TwoWayLists::restoreOneWay(Region& r) {
+  uint32_t kept = 0;
+  uint32_t first = 0;
+  for (uint32_t prev = 0, node = r.linkList; node != 0; advance(prev, node)) {
+    if (!live(node)) continue;
+    if (kept != 0) links_.next(kept) = node;  // behind the walk: already read
+    else first = node;
+    kept = node;
+  }
+  if (kept != 0) links_.next(kept) = 0;
+  r.linkList = first;
+  r.linkTail = 0;
 }
 
 // The merge step of the first stage, visiting only links whose cost can change.
@@ -103,382 +171,460 @@ void M_RSST::mergeColorAndSizeStepByStep(uint32_t limit) {
 // the small one in constant time; the merged region then lives in the
 // absorbed region's record, and the records go back to their own indexes
 // when the stage ends.
-void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
-  if (regionCount <= limit) return;
-  const long long regionTotal = static_cast<long long>(width) * height;
-  LinkHeap& links = heap();
-  const long long linkTotal = links.capacity();
+//
+// The merger works on the links of one heap and the region records they
+// name (records 0..recordCount-1); it hands the graph back in the engine's
+// own form: lists linked one way and every region in its own record.
+class FirstStageMerger {
+ public:
+  FirstStageMerger(LinkHeap& links, Region* regions, long long recordCount, JoinRegions join);
+  // Merges the cheapest link while more than limit of the regionCount live
+  // regions are left; returns the count left.
+  uint32_t mergeDownTo(uint32_t regionCount, uint32_t limit);
+
+ private:
+  static constexpr int kGathered = 32;
+  static constexpr uint32_t kKnown = 1u << 14;
+
+  // What one merge knows while it runs.
+  struct Merge {
+    uint32_t topLink;
+    int a, b;  // the survivor's and the absorbed region's records
+    Region* survivor;
+    Region* absorbed;
+    uint32_t absorbedCount;
+    bool meansChanged;
+    bool walkWhole;           // the keeper walks its whole list (its changeable one is not kept)
+    bool absorbedKeepsZeros;  // the absorbed region's zero links stay at zero
+    // The survivor's own nodes start at survivorHead on the merged list;
+    // ownPrev is the node before them.
+    uint32_t survivorHead;
+    uint32_t ownPrev;
+    uint32_t changeableHead;  // the keeper's changeable links, as gathered so far
+    bool gathered;            // the survivor's list was short: ends holds all its far ends
+    int endCount;
+    int32_t ends[kGathered];
+    int removedCount;  // the links a takeover removes
+    uint32_t removed[kGathered + 1];
+  };
+  struct KnownNeighbours {
+    uint32_t region, neighbour;
+  };
+
+  void prepare();
+  void mergeTopLink();
+  Merge joinTopLink();
+  void gatherSurvivorEnds(Merge& m);
+  bool findNeighbourPruningLists(Merge& m, int n);
+  bool gatheredEndsHold(const Merge& m, int n) const;
+  bool searchBothLists(Merge& m, int n);
+  bool planTakeOver(Merge& m);
+  bool takeOverPays(const Merge& m) const;
+  bool listLinkToAbsorbed(Merge& m, Region& neighbour);
+  void orderAsAbsorbedList(Merge& m);
+  int unmetRemoved(const Merge& m, int front, int back, uint32_t id) const;
+  Region& takeOverAbsorbedRecord(Merge& m);
+  Region& moveAbsorbedLinks(Merge& m);
+  void moveNode(Merge& m, uint32_t node, RSSTLink& link, int far);
+  void chainChangeable(Merge& m, uint32_t node);
+  bool reprice(uint32_t node);
+  void repriceWholeList(const Merge& m, Region& keeper);
+  void repriceChangeable(const Merge& m, Region& keeper);
+  void handBack();
+  std::vector<uint32_t> liveRecords() const;
+  void moveRecordsHome(const std::vector<uint32_t>& records);
+
+  int farEnd(uint32_t node) const {
+    const RSSTLink& link = links_.link(M_RSST::linkOfNode(node));
+    return (node & 1) != 0 ? link.regionA : endB(link);
+  }
+  uint32_t regionIn(uint32_t record) const { return holds_[record] != 0 ? holds_[record] - 1 : record; }
+
+  LinkHeap& links_;
+  TwoWayLists lists_;
+  Region* const regions_;
+  const long long recordCount_;
+  const JoinRegions join_;
   // Touched only where links settle at zero: on photos most of it is never
   // paged in.
-  ScratchTable<uint32_t> nextChangeable(rsst_emalloc(2 * (linkTotal + 1) * static_cast<long long>(sizeof(uint32_t))));
+  ScratchTable<uint32_t> nextChangeable_;
   // The region a record holds, plus one, where it took over another's record
   // (0: its own). Touched only by takeovers.
-  FrameBlock<uint32_t> heldRegions;
-  uint32_t* const holds = heldRegions.takeZeroed(regionTotal);
+  FrameBlock<uint32_t> heldRegions_;
+  uint32_t* const holds_;
   // Two big regions (long lists) look each other up again and again. Two
   // live regions found to be neighbours stay neighbours until one of them is
   // absorbed, and a record never comes back to life: remembering the pair
   // is enough. A small table by the asking region.
-  struct KnownNeighbours {
-    uint32_t region, neighbour;
-  };
-  constexpr uint32_t kKnown = 1u << 14;
-  std::vector<KnownNeighbours> known(kKnown, KnownNeighbours{0, 0});
-  auto regionIn = [&](uint32_t record) { return holds[record] != 0 ? holds[record] - 1 : record; };
-  auto farEnd = [&](uint32_t node) {
-    const RSSTLink& link = links.link(linkOfNode(node));
-    return (node & 1) != 0 ? link.regionA : endB(link);
-  };
-  auto live = [&](uint32_t node) { return links.link(linkOfNode(node)).heapIndex != 0; };
-  // One step along a list linked both ways, coming from prev.
-  auto advance = [&](uint32_t& prev, uint32_t& node) {
-    const uint32_t following = links.next(node) ^ prev;
-    prev = node;
-    node = following;
-  };
-  auto pushFront = [&](Region& r, uint32_t node) {
-    links.next(node) = r.linkList;
-    if (r.linkList != 0) links.next(r.linkList) ^= node;
-    else r.linkTail = node;
-    r.linkList = node;
-  };
-  auto unlink = [&](Region& r, uint32_t prev, uint32_t node, uint32_t following) {
-    if (prev != 0) links.next(prev) ^= node ^ following;
-    else r.linkList = following;
-    if (following != 0) links.next(following) ^= node ^ prev;
-    else r.linkTail = prev;
-  };
+  std::vector<KnownNeighbours> known_;
+  uint32_t lastKeeper_ = 0;
+};
 
-  // Nothing is known yet: every link gets priced once and every region walks
-  // its whole list the first time it survives with unchanged means.
-  for (uint32_t id = 1; id <= links.capacity(); ++id) setState(links.link(id), kPending);
-  for (long long p = 0; p < regionTotal; ++p) {
-    Region& r = regions[p];
-    uint32_t prev = 0;
-    for (uint32_t node = r.linkList; node != 0;) {
-      uint32_t& field = links.next(node);
-      const uint32_t following = field;
-      field = prev ^ following;
-      prev = node;
-      node = following;
-    }
-    r.linkTail = prev;
-    r.changeableList = kStale;
+FirstStageMerger::FirstStageMerger(LinkHeap& links, Region* regions, long long recordCount, JoinRegions join)
+    : links_(links),
+      lists_(links),
+      regions_(regions),
+      recordCount_(recordCount),
+      join_(join),
+      nextChangeable_(takeEngineBlock(2 * (links.capacity() + 1LL) * static_cast<long long>(sizeof(uint32_t)), false)),
+      holds_(heldRegions_.takeZeroed(recordCount)),
+      known_(kKnown, KnownNeighbours{0, 0}) {}
+
+uint32_t FirstStageMerger::mergeDownTo(uint32_t regionCount, uint32_t limit) {
+  prepare();
+  for (; regionCount > limit; --regionCount) mergeTopLink();
+  handBack();
+  return regionCount;
+}
+
+// Nothing is known yet: every link gets priced once and every region walks
+// its whole list the first time it survives with unchanged means.
+void FirstStageMerger::prepare() {
+  for (uint32_t id = 1; id <= links_.capacity(); ++id) setState(links_.link(id), kPending);
+  for (long long p = 0; p < recordCount_; ++p) {
+    lists_.linkBothWays(regions_[p]);
+    regions_[p].changeableList = kStale;
   }
+}
 
-  uint32_t lastKeeper = 0;
-  while (regionCount > limit) {
-    const uint32_t topLink = links.linkInSlot(1);
-    const int a = links.link(topLink).regionA;
-    const int b = endB(links.link(topLink));
-    Region& survivor = regions[a];
-    Region& absorbed = regions[b];
-    const uint32_t absorbedCount = absorbed.pixelCount;
-    const double before[3] = {survivor.meanL, survivor.meanU, survivor.meanV};
-    rsst_updateRegion(&absorbed, &survivor);
-    const bool meansChanged =
-        !(before[0] == survivor.meanL && before[1] == survivor.meanU && before[2] == survivor.meanV);
-    // Whose changeable list this merge keeps: none when the means changed
-    // (every link is priced anyway; the list is rebuilt once they settle).
-    const bool walkWhole = meansChanged || survivor.changeableList == kStale;
-    const bool absorbedKeepsZeros = sameMeans(absorbed, survivor);
+void FirstStageMerger::mergeTopLink() {
+  Merge m = joinTopLink();
+  gatherSurvivorEnds(m);
+  const bool takeOver = planTakeOver(m);
+  Region& keeper = takeOver ? takeOverAbsorbedRecord(m) : moveAbsorbedLinks(m);
+  lastKeeper_ = static_cast<uint32_t>(takeOver ? m.b : m.a);
+  if (m.walkWhole) repriceWholeList(m, keeper);
+  else repriceChangeable(m, keeper);
+}
 
-    // Neighbour test. The far ends of a short survivor list are gathered
-    // once (nothing is written to the regions); a long one (the big region of
-    // a flat area) is never walked whole: each N is looked for by walking the
-    // survivor's and N's lists side by side, since both hold every live link
-    // of their region.
-    const uint32_t survivorHead = survivor.linkList;
-    constexpr int kGathered = 32;
-    int32_t ends[kGathered];
-    int endCount = 0;
-    bool gathered = true;
-    {
-      int walked = 0;
-      for (uint32_t prev = 0, node = survivorHead; node != 0;) {
-        if (walked++ == kGathered) {
-          gathered = false;
-          break;
-        }
-        if (live(node)) {
-          ends[endCount] = farEnd(node);
-          if (meansChanged) __builtin_prefetch(&regions[ends[endCount]]);  // re-priced below
-          ++endCount;
-        }
-        advance(prev, node);
-      }
+FirstStageMerger::Merge FirstStageMerger::joinTopLink() {
+  Merge m;
+  m.topLink = links_.linkInSlot(1);
+  m.a = links_.link(m.topLink).regionA;
+  m.b = endB(links_.link(m.topLink));
+  m.survivor = &regions_[m.a];
+  m.absorbed = &regions_[m.b];
+  m.absorbedCount = m.absorbed->pixelCount;
+  const Region before = *m.survivor;
+  join_(m.absorbed, m.survivor);
+  m.meansChanged = !sameMeans(before, *m.survivor);
+  // Whose changeable list this merge keeps: none when the means changed
+  // (every link is priced anyway; the list is rebuilt once they settle).
+  m.walkWhole = m.meansChanged || m.survivor->changeableList == kStale;
+  m.changeableHead = m.walkWhole ? kEnd : m.survivor->changeableList;
+  m.absorbedKeepsZeros = sameMeans(*m.absorbed, *m.survivor);
+  m.survivorHead = m.survivor->linkList;
+  m.ownPrev = 0;
+  return m;
+}
+
+// For the neighbour test: the far ends of a short survivor list are gathered
+// once (nothing is written to the regions); a long one (the big region of a
+// flat area) is never walked whole.
+void FirstStageMerger::gatherSurvivorEnds(Merge& m) {
+  m.endCount = 0;
+  m.gathered = true;
+  int walked = 0;
+  for (uint32_t prev = 0, node = m.survivorHead; node != 0; lists_.advance(prev, node)) {
+    if (walked++ == kGathered) {
+      m.gathered = false;
+      return;
     }
-    // The node before the survivor's own (from survivorHead on) on the merged list.
-    uint32_t ownPrev = 0;
-    auto isNeighbour = [&](int n) {
-      if (n == a) return true;
-      if (gathered) {
-        for (int i = 0; i < endCount; ++i)
-          if (ends[i] == n) return true;
-        return false;
-      }
-      // Nodes moved so far sit in front of the survivor's own. Removed links
-      // passed on the way are unlinked (but for the survivor's first node,
-      // where its own walk starts): lists that are only ever searched would
-      // otherwise fill up with them.
-      KnownNeighbours& pair = known[static_cast<uint32_t>(a) % kKnown];
-      const KnownNeighbours asked{static_cast<uint32_t>(a), static_cast<uint32_t>(n)};
-      if (pair.region == asked.region && pair.neighbour == asked.neighbour) return true;
-      Region& other = regions[n];
-      uint32_t p = survivorHead, pPrev = ownPrev;
-      uint32_t q = other.linkList, qPrev = 0;
-      while (p != 0 && q != 0) {
-        const uint32_t pNext = links.next(p) ^ pPrev;
-        const uint32_t qNext = links.next(q) ^ qPrev;
-        if (live(p)) {
-          if (farEnd(p) == n) return pair = asked, true;
-          pPrev = p;
-        } else if (p != survivorHead) {
-          unlink(survivor, pPrev, p, pNext);
-        } else {
-          pPrev = p;
-        }
-        p = pNext;
-        if (live(q)) {
-          if (farEnd(q) == a) return pair = asked, true;
-          qPrev = q;
-        } else {
-          unlink(other, qPrev, q, qNext);
-        }
-        q = qNext;
-      }
-      return false;
-    };
-
-    // A takeover needs the absorbed region's changeable links listed (they
-    // are the only ones its zero links leave to price) and the links the move
-    // would remove: the merged one and those to the survivor's other
-    // neighbours, found on the neighbours' (short) lists.
-    bool takeOver = gathered && !meansChanged && absorbedKeepsZeros && absorbed.changeableList != kStale &&
-                    absorbedCount >= kTakeOverCount;
-    uint32_t removed[kGathered + 1];
-    int removedCount = 0;
-    if (takeOver) removed[removedCount++] = topLink;
-    for (int i = 0; takeOver && i < endCount; ++i) {
-      if (ends[i] == b) continue;
-      Region& neighbour = regions[ends[i]];
-      int walked = 0;
-      for (uint32_t prev = 0, node = neighbour.linkList; node != 0;) {
-        if (walked++ == kTakeOverWalk) {
-          takeOver = false;
-          break;
-        }
-        const uint32_t following = links.next(node) ^ prev;
-        if (!live(node)) {
-          unlink(neighbour, prev, node, following);
-          node = following;
-          continue;
-        }
-        if (farEnd(node) == b) {
-          removed[removedCount++] = linkOfNode(node);
-          break;
-        }
-        prev = node;
-        node = following;
-      }
-    }
-    // The move removes them in the absorbed list's order: walk it from both
-    // ends until all are met. They are mostly near one end or the other, and
-    // the walks meet within the list's length, which a move would walk anyway.
-    if (takeOver && removedCount > 1) {
-      uint32_t fromBack[kGathered + 1];
-      int frontCount = 0;
-      int backCount = 0;
-      auto meet = [&](uint32_t node, bool front) {
-        const uint32_t id = linkOfNode(node);
-        for (int i = frontCount; i < removedCount - backCount; ++i) {
-          if (removed[i] != id) continue;
-          if (front) std::swap(removed[i], removed[frontCount++]);
-          else fromBack[backCount++] = id, std::swap(removed[i], removed[removedCount - backCount]);
-          return;
-        }
-      };
-      uint32_t head = absorbed.linkList, headPrev = 0;
-      uint32_t tail = absorbed.linkTail, tailPrev = 0;
-      while (frontCount + backCount < removedCount) {
-        if (head == 0) {  // cannot happen: every removed link sits on this list
-          takeOver = false;
-          break;
-        }
-        meet(head, true);
-        if (frontCount + backCount == removedCount) break;
-        meet(tail, false);
-        advance(headPrev, head);
-        advance(tailPrev, tail);
-      }
-      // Those met from the back come last, the first met last of all.
-      for (int i = 0; i < backCount; ++i) removed[removedCount - 1 - i] = fromBack[i];
-    }
-
-    Region& keeper = takeOver ? absorbed : survivor;
-    uint32_t changeableHead = walkWhole ? kEnd : survivor.changeableList;
-    if (takeOver) {
-      for (int i = 0; i < removedCount; ++i) links.remove(removed[i]);
-      for (uint32_t prev = 0, node = survivorHead; node != 0;) {
-        RSSTLink& link = links.link(linkOfNode(node));
-        if (link.heapIndex != 0) setEndOf(link, node, b);
-        advance(prev, node);
-      }
-      // The absorbed list, reversed, then the survivor's.
-      std::swap(absorbed.linkList, absorbed.linkTail);
-      ownPrev = absorbed.linkTail;
-      if (survivorHead != 0) {
-        links.next(absorbed.linkTail) ^= survivorHead;
-        links.next(survivorHead) ^= absorbed.linkTail;
-        absorbed.linkTail = survivor.linkTail;
-      }
-      // Its changeable links lead the merged list's, in list order: reversed.
-      for (uint32_t node = absorbed.changeableList; node != kEnd;) {
-        const uint32_t following = nextChangeable[node];
-        const RSSTLink& link = links.link(linkOfNode(node));
-        if (link.heapIndex != 0 && stateOf(link) != kZero) {
-          nextChangeable[node] = changeableHead;
-          changeableHead = node;
-        }
-        node = following;
-      }
-      absorbed.meanL = survivor.meanL;
-      absorbed.meanU = survivor.meanU;
-      absorbed.meanV = survivor.meanV;
-      absorbed.pixelCount = survivor.pixelCount;
-      absorbed.firstPixel = survivor.firstPixel;
-      absorbed.lastPixel = survivor.lastPixel;
-      holds[b] = regionIn(a) + 1;
-    } else {
-      // The moved nodes lead the survivor's list afterwards, the first one
-      // moved last; in a whole walk those still at zero are left out (see
-      // below).
-      uint32_t next = 0;
-      for (uint32_t prev = 0, node = absorbed.linkList; node != 0; prev = node, node = next) {
-        next = links.next(node) ^ prev;
-        const uint32_t id = linkOfNode(node);
-        RSSTLink& link = links.link(id);
-        if (link.heapIndex == 0) continue;
-        const int far = farEnd(node);
-        if (isNeighbour(far)) {
-          links.remove(id);
-          continue;
-        }
-        // The node stands for the absorbed end; it keeps its side. With the
-        // means changed its far end is read again when the link is re-priced:
-        // ask for it now, while the walks are still waiting on link records.
-        if (meansChanged) __builtin_prefetch(&regions[far]);
-        setEndOf(link, node, a);
-        pushFront(survivor, node);
-        if (ownPrev == 0) ownPrev = node;
-        if (stateOf(link) == kZero && !absorbedKeepsZeros) setState(link, kPending);
-        if (stateOf(link) != kZero && !meansChanged) {
-          nextChangeable[node] = changeableHead;
-          changeableHead = node;
-        }
-      }
-    }
-    lastKeeper = static_cast<uint32_t>(takeOver ? b : a);
-
-    auto reprice = [&](uint32_t node) {
-      RSSTLink& link = links.link(linkOfNode(node));
-      double distance = 0;
-      const double cost = colorAndSizeCost(&regions[link.regionA], &regions[endB(link)], distance);
-      if (cost != links.costInSlot(link.heapIndex)) links.reprice(link.heapIndex, cost);  // an equal cost would not move
-      const bool zero = distance == 0;
-      if (!zero && stateOf(link) != kActive) regions[farEnd(node)].changeableList = kStale;
-      setState(link, zero ? kZero : kActive);
-      return !zero;
-    };
-
-    if (walkWhole) {
-      uint32_t* tail = &keeper.changeableList;
-      const bool build = !meansChanged;
-      // A zero link brought by the absorbed region to equal means keeps +0
-      // (see the move above): the moved nodes are priced from their chain,
-      // in list order, and the walk starts at the survivor's own nodes. When
-      // a small region takes in a big flat one, the big one's list is not
-      // walked a second time. When the means changed (most merges of a
-      // photo) the moved nodes are not chained: the walk starts at the list's
-      // head and prices every link (a zero link kept at +0 costs the same
-      // again and does not move), so photos never touch the chain table.
-      for (uint32_t node = changeableHead; node != kEnd;) {
-        const uint32_t following = nextChangeable[node];
-        if (reprice(node) && build) {
-          *tail = node;
-          tail = &nextChangeable[node];
-        }
-        node = following;
-      }
-      for (uint32_t prev = meansChanged ? 0 : ownPrev, node = meansChanged ? keeper.linkList : survivorHead; node != 0;) {
-        const uint32_t following = links.next(node) ^ prev;
-        const uint32_t id = linkOfNode(node);
-        if (links.link(id).heapIndex == 0) {
-          unlink(keeper, prev, node, following);
-          node = following;
-          continue;
-        }
-        if (reprice(node) && build) {
-          *tail = node;
-          tail = &nextChangeable[node];
-        }
-        prev = node;
-        node = following;
-      }
-      *tail = kEnd;
-      if (!build) keeper.changeableList = kStale;
-    } else {
-      keeper.changeableList = changeableHead;
-      uint32_t* prev = &keeper.changeableList;
-      while (*prev != kEnd) {
-        const uint32_t node = *prev;
-        const uint32_t id = linkOfNode(node);
-        if (links.link(id).heapIndex != 0 && stateOf(links.link(id)) != kZero && reprice(node)) prev = &nextChangeable[node];
-        else *prev = nextChangeable[node];
-      }
-    }
-    --regionCount;
+    if (!lists_.live(node)) continue;
+    m.ends[m.endCount] = farEnd(node);
+    if (m.meansChanged) __builtin_prefetch(&regions_[m.ends[m.endCount]]);  // re-priced below
+    ++m.endCount;
   }
+}
 
+// Whether a live link joins the survivor and n (n being the survivor counts).
+// A long survivor list is searched, which unlinks removed nodes from it and
+// from n's list, and a neighbour found is remembered.
+bool FirstStageMerger::findNeighbourPruningLists(Merge& m, int n) {
+  if (n == m.a) return true;
+  if (m.gathered) return gatheredEndsHold(m, n);
+  KnownNeighbours& pair = known_[static_cast<uint32_t>(m.a) % kKnown];
+  const KnownNeighbours asked{static_cast<uint32_t>(m.a), static_cast<uint32_t>(n)};
+  if (pair.region == asked.region && pair.neighbour == asked.neighbour) return true;
+  if (!searchBothLists(m, n)) return false;
+  pair = asked;
+  return true;
+}
+
+bool FirstStageMerger::gatheredEndsHold(const Merge& m, int n) const {
+  for (int i = 0; i < m.endCount; ++i)
+    if (m.ends[i] == n) return true;
+  return false;
+}
+
+// Walks the survivor's and n's lists side by side, since both hold every
+// live link of their region. Nodes moved so far sit in front of the
+// survivor's own, so its walk starts at its own first node, which stays
+// linked: the walk starts there again for the next n.
+bool FirstStageMerger::searchBothLists(Merge& m, int n) {
+  Region& other = regions_[n];
+  uint32_t p = m.survivorHead, pPrev = m.ownPrev;
+  uint32_t q = other.linkList, qPrev = 0;
+  while (p != 0 && q != 0) {
+    if (lists_.live(p) && farEnd(p) == n) return true;
+    if (p == m.survivorHead) lists_.advance(pPrev, p);
+    else lists_.advanceUnlinkingRemoved(*m.survivor, pPrev, p);
+    if (lists_.live(q) && farEnd(q) == m.a) return true;
+    lists_.advanceUnlinkingRemoved(other, qPrev, q);
+  }
+  return false;
+}
+
+// A takeover needs the absorbed region's changeable links listed (they are
+// the only ones its zero links leave to price) and the links the move would
+// remove: the merged one and those to the survivor's other neighbours, found
+// on the neighbours' (short) lists.
+bool FirstStageMerger::planTakeOver(Merge& m) {
+  if (!takeOverPays(m)) return false;
+  m.removedCount = 0;
+  m.removed[m.removedCount++] = m.topLink;
+  for (int i = 0; i < m.endCount; ++i)
+    if (m.ends[i] != m.b && !listLinkToAbsorbed(m, regions_[m.ends[i]])) return false;
+  if (m.removedCount > 1) orderAsAbsorbedList(m);
+  return true;
+}
+
+bool FirstStageMerger::takeOverPays(const Merge& m) const {
+  return m.gathered && !m.meansChanged && m.absorbedKeepsZeros && m.absorbed->changeableList != kStale &&
+         m.absorbedCount >= kTakeOverCount;
+}
+
+// Adds the neighbour's link to the absorbed region, if any, to the removed
+// ones; false when the neighbour's list is too long to walk.
+bool FirstStageMerger::listLinkToAbsorbed(Merge& m, Region& neighbour) {
+  int walked = 0;
+  for (uint32_t prev = 0, node = neighbour.linkList; node != 0;
+       lists_.advanceUnlinkingRemoved(neighbour, prev, node)) {
+    if (walked++ == kTakeOverWalk) return false;
+    if (lists_.live(node) && farEnd(node) == m.b) {
+      m.removed[m.removedCount++] = M_RSST::linkOfNode(node);
+      return true;
+    }
+  }
+  return true;
+}
+
+// The move removes them in the absorbed list's order: walk it from both
+// ends until all are met. They are mostly near one end or the other, and
+// the walks meet within the list's length, which a move would walk anyway.
+// Those met from the back come last, the first met last of all.
+void FirstStageMerger::orderAsAbsorbedList(Merge& m) {
+  uint32_t fromBack[kGathered + 1];
+  int front = 0;
+  int back = 0;
+  uint32_t head = m.absorbed->linkList, headPrev = 0;
+  uint32_t tail = m.absorbed->linkTail, tailPrev = 0;
+  while (front + back < m.removedCount) {
+    assert(head != 0 && "every removed link sits on the absorbed list");
+    const int atHead = unmetRemoved(m, front, back, M_RSST::linkOfNode(head));
+    if (atHead >= 0) std::swap(m.removed[atHead], m.removed[front++]);
+    if (front + back == m.removedCount) break;
+    const int atTail = unmetRemoved(m, front, back, M_RSST::linkOfNode(tail));
+    if (atTail >= 0) {
+      fromBack[back++] = m.removed[atTail];
+      std::swap(m.removed[atTail], m.removed[m.removedCount - back]);
+    }
+    lists_.advance(headPrev, head);
+    lists_.advance(tailPrev, tail);
+  }
+  for (int i = 0; i < back; ++i) m.removed[m.removedCount - 1 - i] = fromBack[i];
+}
+
+// Where id sits among the removed links not met yet, or -1.
+int FirstStageMerger::unmetRemoved(const Merge& m, int front, int back, uint32_t id) const {
+  for (int i = front; i < m.removedCount - back; ++i)
+    if (m.removed[i] == id) return i;
+  return -1;
+}
+
+// The merged region moves into the absorbed region's record: the absorbed
+// list, reversed, then the survivor's, as a move would have left it.
+Region& FirstStageMerger::takeOverAbsorbedRecord(Merge& m) {
+  for (int i = 0; i < m.removedCount; ++i) links_.remove(m.removed[i]);
+  for (uint32_t prev = 0, node = m.survivorHead; node != 0; lists_.advance(prev, node)) {
+    RSSTLink& link = links_.link(M_RSST::linkOfNode(node));
+    if (link.heapIndex != 0) setEndOf(link, node, m.b);
+  }
+  Region& keeper = *m.absorbed;
+  const Region& survivor = *m.survivor;
+  m.ownPrev = lists_.reverseAndJoin(keeper, m.survivorHead, survivor.linkTail);
+  // Its changeable links lead the merged list's, in list order: reversed.
+  for (uint32_t node = keeper.changeableList; node != kEnd;) {
+    const uint32_t after = nextChangeable_[node];
+    const RSSTLink& link = links_.link(M_RSST::linkOfNode(node));
+    if (link.heapIndex != 0 && stateOf(link) != kZero) chainChangeable(m, node);
+    node = after;
+  }
+  keeper.meanL = survivor.meanL;
+  keeper.meanU = survivor.meanU;
+  keeper.meanV = survivor.meanV;
+  keeper.pixelCount = survivor.pixelCount;
+  keeper.firstPixel = survivor.firstPixel;
+  keeper.lastPixel = survivor.lastPixel;
+  holds_[m.b] = regionIn(static_cast<uint32_t>(m.a)) + 1;
+  return keeper;
+}
+
+// The moved nodes lead the survivor's list afterwards, the first one moved
+// last; a link to a neighbour the survivor has already is removed.
+Region& FirstStageMerger::moveAbsorbedLinks(Merge& m) {
+  uint32_t after = 0;
+  for (uint32_t prev = 0, node = m.absorbed->linkList; node != 0; prev = node, node = after) {
+    after = lists_.following(prev, node);  // before the move rewrites the node's field
+    const uint32_t id = M_RSST::linkOfNode(node);
+    RSSTLink& link = links_.link(id);
+    if (link.heapIndex == 0) continue;
+    const int far = farEnd(node);
+    if (findNeighbourPruningLists(m, far)) links_.remove(id);
+    else moveNode(m, node, link, far);
+  }
+  return *m.survivor;
+}
+
+// The node stands for the absorbed end; it keeps its side. With the means
+// changed its far end is read again when the link is re-priced: ask for it
+// now, while the walks are still waiting on link records. In a whole walk
+// the moved links still at zero are left out of the chain (see there).
+void FirstStageMerger::moveNode(Merge& m, uint32_t node, RSSTLink& link, int far) {
+  if (m.meansChanged) __builtin_prefetch(&regions_[far]);
+  setEndOf(link, node, m.a);
+  lists_.pushFront(*m.survivor, node);
+  if (m.ownPrev == 0) m.ownPrev = node;
+  if (stateOf(link) == kZero && !m.absorbedKeepsZeros) setState(link, kPending);
+  if (stateOf(link) != kZero && !m.meansChanged) chainChangeable(m, node);
+}
+
+void FirstStageMerger::chainChangeable(Merge& m, uint32_t node) {
+  nextChangeable_[node] = m.changeableHead;
+  m.changeableHead = node;
+}
+
+// Prices a link anew; true when it is changeable (off a zero distance). A
+// link leaving the zero state may be missing from its far end's changeable
+// list: that end goes stale.
+inline bool FirstStageMerger::reprice(uint32_t node) {
+  RSSTLink& link = links_.link(M_RSST::linkOfNode(node));
+  double distance = 0;
+  const double cost = colorAndSizeCost(&regions_[link.regionA], &regions_[endB(link)], distance);
+  if (cost != links_.costInSlot(link.heapIndex)) links_.reprice(link.heapIndex, cost);  // an equal cost would not move
+  const bool zero = distance == 0;
+  if (!zero && stateOf(link) != kActive) regions_[farEnd(node)].changeableList = kStale;
+  setState(link, zero ? kZero : kActive);
+  return !zero;
+}
+
+// A zero link brought by the absorbed region to equal means keeps +0 (see
+// the move): the moved nodes are priced from their chain, in list order, and
+// the walk starts at the survivor's own nodes. When a small region takes in a
+// big flat one, the big one's list is not walked a second time. When the
+// means changed (most merges of a photo) the moved nodes are not chained: the
+// walk starts at the list's head and prices every link (a zero link kept at
+// +0 costs the same again and does not move), so photos never touch the chain
+// table.
+void FirstStageMerger::repriceWholeList(const Merge& m, Region& keeper) {
+  uint32_t* tail = &keeper.changeableList;
+  const bool build = !m.meansChanged;
+  auto price = [&](uint32_t node) {
+    if (reprice(node) && build) {
+      *tail = node;
+      tail = &nextChangeable_[node];
+    }
+  };
+  for (uint32_t node = m.changeableHead; node != kEnd;) {
+    const uint32_t after = nextChangeable_[node];
+    price(node);
+    node = after;
+  }
+  uint32_t prev = m.meansChanged ? 0 : m.ownPrev;
+  for (uint32_t node = m.meansChanged ? keeper.linkList : m.survivorHead; node != 0;
+       lists_.advanceUnlinkingRemoved(keeper, prev, node))
+    if (lists_.live(node)) price(node);
+  *tail = kEnd;
+  if (!build) keeper.changeableList = kStale;
+}
+
+// Walks only the keeper's changeable links, dropping those that settled at
+// zero or were removed.
+void FirstStageMerger::repriceChangeable(const Merge& m, Region& keeper) {
+  keeper.changeableList = m.changeableHead;
+  uint32_t* prev = &keeper.changeableList;
+  while (*prev != kEnd) {
+    const uint32_t node = *prev;
+    const RSSTLink& link = links_.link(M_RSST::linkOfNode(node));
+    if (link.heapIndex != 0 && stateOf(link) != kZero && reprice(node)) prev = &nextChangeable_[node];
+    else *prev = nextChangeable_[node];
+  }
+}
+
+// Back to lists linked one way, without removed links, and every region in
+// its own record.
+void FirstStageMerger::handBack() {
   // The states leave regionB before anything else reads it.
-  for (uint32_t id = 1; id <= links.capacity(); ++id) links.link(id).regionB = endB(links.link(id));
-  // Back to lists linked one way, without removed links, and every region in
-  // its own record. The live regions are the ends of the live links (or the
-  // last keeper, when one region is left).
-  std::vector<uint32_t> liveRecords;
-  for (uint32_t k = 1; k <= links.size(); ++k) {
-    const RSSTLink& link = links.atSlot(k);
-    liveRecords.push_back(static_cast<uint32_t>(link.regionA));
-    liveRecords.push_back(static_cast<uint32_t>(link.regionB));
-  }
-  if (links.size() == 0) liveRecords.push_back(lastKeeper);
-  std::sort(liveRecords.begin(), liveRecords.end());
-  liveRecords.erase(std::unique(liveRecords.begin(), liveRecords.end()), liveRecords.end());
-  for (uint32_t record : liveRecords) {
-    Region& r = regions[record];
-    uint32_t kept = 0;
-    uint32_t first = 0;
-    for (uint32_t prev = 0, node = r.linkList; node != 0;) {
-      if (live(node)) {
-        if (kept != 0) links.next(kept) = node;  // behind the walk: already read
-        else first = node;
-        kept = node;
-      }
-      advance(prev, node);
-    }
-    if (kept != 0) links.next(kept) = 0;
-    r.linkList = first;
-    r.linkTail = 0;
-  }
-  for (uint32_t k = 1; k <= links.size(); ++k) {
-    RSSTLink& link = links.link(links.linkInSlot(k));
+  for (uint32_t id = 1; id <= links_.capacity(); ++id) links_.link(id).regionB = endB(links_.link(id));
+  const std::vector<uint32_t> records = liveRecords();
+  for (uint32_t record : records) lists_.restoreOneWay(regions_[record]);
+  for (uint32_t k = 1; k <= links_.size(); ++k) {
+    RSSTLink& link = links_.atSlot(k);
     link.regionA = static_cast<int32_t>(regionIn(static_cast<uint32_t>(link.regionA)));
     link.regionB = static_cast<int32_t>(regionIn(static_cast<uint32_t>(link.regionB)));
   }
+  moveRecordsHome(records);
+}
+
+// The live regions' records: the ends of the live links (or the last
+// keeper, when one region is left).
+std::vector<uint32_t> FirstStageMerger::liveRecords() const {
+  std::vector<uint32_t> records;
+  for (uint32_t k = 1; k <= links_.size(); ++k) {
+    const RSSTLink& link = links_.link(links_.linkInSlot(k));
+    records.push_back(static_cast<uint32_t>(link.regionA));
+    records.push_back(static_cast<uint32_t>(link.regionB));
+  }
+  if (links_.size() == 0) records.push_back(lastKeeper_);
+  std::sort(records.begin(), records.end());
+  records.erase(std::unique(records.begin(), records.end()), records.end());
+  return records;
+}
+
+void FirstStageMerger::moveRecordsHome(const std::vector<uint32_t>& records) {
   std::vector<std::pair<uint32_t, Region>> moves;
-  for (uint32_t record : liveRecords)
-    if (holds[record] != 0) moves.emplace_back(holds[record] - 1, regions[record]);
-  for (const auto& move : moves) regions[move.first] = move.second;
+  for (uint32_t record : records)
+    if (holds_[record] != 0) moves.emplace_back(holds_[record] - 1, regions_[record]);
+  for (const auto& move : moves) regions_[move.first] = move.second;
+}
+
+}  // namespace
+
+void M_RSST::merge_AvgColorAndSize(bool recompute, unsigned target) {
+  if (recompute) {
+    linkCost = &M_RSST::linkCost_ColorAndSize;
+    jointProperties = &M_RSST::jointProperties_ColorMean;
+    rsst_recalculateCosts();
+  }
+  const uint32_t limit = wantedRegions > target ? wantedRegions : target;
+  const bool ownPair = linkCost == &M_RSST::linkCost_ColorAndSize &&
+                       jointProperties == &M_RSST::jointProperties_ColorMean;
+  if (regionCount <= limit) return;
+  // The skipping loop knows this stage's cost and update; any other pair
+  // installed by a caller takes the plain merge step.
+  if (ownPair) (this->*paths_.firstStageMerges)(limit);
+  else mergeColorAndSizeStepByStep(limit);
+}
+
+void M_RSST::mergeColorAndSizeStepByStep(uint32_t limit) {
+  while (regionCount > limit) rsst_merge2Regions();
+}
+
+void M_RSST::mergeColorAndSizeSkippingZeroLinks(uint32_t limit) {
+  if (regionCount <= limit) return;
+  FirstStageMerger merger(heap(), regions, static_cast<long long>(width) * height,
+                          JoinRegions{this, &M_RSST::rsst_updateRegion});
+  regionCount = merger.mergeDownTo(regionCount, limit);
 }
 
 double M_RSST::linkCost_ColorAndSize(RSSTRegion* p, RSSTRegion* q) {
