@@ -36,6 +36,152 @@ struct JaggednessWindow {
   }
 };
 
+// For the current column x and every row j, how many pixels of each contour's
+// label lie in row j between columns x - r and x + r. The next column changes
+// two entries a row, and a window's count is the sum of its 2r + 1 rows.
+struct LabelBand {
+  std::vector<uint16_t>& counts;  // [contour * height + row]
+  int32_t** map;
+  const M_RSST::RSSTRegionDescriptors* descriptors;
+  int r;
+  int height;
+
+  std::size_t entry(int i, int j) const {
+    return static_cast<std::size_t>(descriptors[map[i][j]].contourIndex) * height + j;
+  }
+  void fill(int x) {
+    std::fill(counts.begin(), counts.end(), 0);
+    for (int i = x - r; i <= x + r; ++i)
+      for (int j = 0; j < height; ++j) ++counts[entry(i, j)];
+  }
+  void step(int x) {
+    for (int j = 0; j < height; ++j) {
+      --counts[entry(x - 1 - r, j)];
+      ++counts[entry(x + r, j)];
+    }
+  }
+  unsigned window(int x, int y) const {
+    const uint16_t* rows = &counts[entry(x, y)];
+    unsigned same = 0;
+    for (int j = -r; j <= r; ++j) same += rows[j];
+    return same;
+  }
+};
+
+// A box read whole costs about as much as chasing this share of its pixels.
+constexpr long long kScannedBoxShare = 16;
+
+// Beyond this many entries the band would outweigh the image: columns are counted window by window.
+constexpr long long kMaxBandEntries = 1LL << 22;
+
+// Codes the contour pixels of a label map's columns, column after column:
+// the literal way counts each pixel over its own window; the fast one takes
+// the counts from a label band moved on from the column before.
+struct ColumnCoder {
+  JaggednessWindow window;
+  int32_t** map;
+  const M_RSST::RSSTRegionDescriptors* descriptors;
+  int contourCount;
+  std::vector<uint16_t>& counts;
+  int bandColumn = -1;  // the column the band stands at; -1: none yet
+
+  // Codes of the count contour pixels in column x at the given rows, each
+  // counted over its window; codes start as 0.
+  void byWindows(int x, const int* rows, int count, unsigned char* codes) const {
+    for (int i = 0; i < count; ++i)
+      if (window.inside(x, rows[i])) codes[i] = window.code(window.count(map, map[x][rows[i]], x, rows[i]));
+  }
+
+  void sliding(int x, const int* rows, int count, unsigned char* codes) {
+    const int r = window.r;
+    if (x - r < 0 || x + r + 1 > window.width) return;  // no window fits: every code stays 0
+    const long long entries = static_cast<long long>(contourCount) * window.height;
+    if (entries > kMaxBandEntries && entries > static_cast<long long>(window.width) * window.height / 2) {
+      byWindows(x, rows, count, codes);
+      return;
+    }
+    counts.resize(static_cast<std::size_t>(entries));
+    LabelBand band{counts, map, descriptors, r, window.height};
+    if (bandColumn == x - 1)
+      band.step(x);
+    else
+      band.fill(x);
+    bandColumn = x;
+    for (int i = 0; i < count; ++i)
+      if (window.inside(x, rows[i])) codes[i] = window.code(band.window(x, rows[i]));
+  }
+};
+
+// Recodes a merged contour's pixels (all carrying label) after a merge: the
+// literal way every pixel, the fast one only those whose window reaches the
+// changed box.
+struct ContourRecoder {
+  JaggednessWindow window;
+  int32_t** map;
+  std::vector<uint32_t>& pending;
+  std::vector<int32_t>& sat;
+
+  void everyPixel(CRSSTContour& list, int label) const {
+    for (uint32_t i = 0; i < list.nPixels; ++i) {
+      const int x = static_cast<int>(list.pixelX[i]);
+      const int y = static_cast<int>(list.pixelY[i]);
+      list.pixelJaggedness[i] = window.inside(x, y) ? window.code(window.count(map, label, x, y)) : 0;
+    }
+  }
+
+  // Recounts the codes of the listed pixels (all carrying label) whose window
+  // reaches the changed box x0..x1, y0..y1; a summed-area table over the reached
+  // area replaces the per-pixel window scans when that is cheaper.
+  void reachedPixels(CRSSTContour& list, int label, int x0, int y0, int x1, int y1) {
+    const int r = window.r;
+    pending.clear();
+    int bx0 = window.width, by0 = window.height, bx1 = -1, by1 = -1;
+    for (uint32_t i = 0; i < list.nPixels; ++i) {
+      const int x = static_cast<int>(list.pixelX[i]);
+      const int y = static_cast<int>(list.pixelY[i]);
+      if (!window.inside(x, y)) {
+        list.pixelJaggedness[i] = 0;
+        continue;
+      }
+      const bool reaches = x + r >= x0 && x - r <= x1 && y + r >= y0 && y - r <= y1;
+      if (!reaches) continue;
+      pending.push_back(i);
+      bx0 = std::min(bx0, x - r);
+      bx1 = std::max(bx1, x + r);
+      by0 = std::min(by0, y - r);
+      by1 = std::max(by1, y + r);
+    }
+    if (pending.empty()) return;
+    const long long side = 2 * r + 1;
+    const long long boxW = bx1 - bx0 + 1;
+    const long long boxH = by1 - by0 + 1;
+    if (static_cast<long long>(pending.size()) * side * side <= 2 * boxW * boxH) {
+      for (uint32_t i : pending)
+        list.pixelJaggedness[i] = window.code(window.count(map, label, list.pixelX[i], list.pixelY[i]));
+      return;
+    }
+    // sat[(i)*(boxH+1) + j] counts the label over box columns < i and rows < j.
+    sat.assign(static_cast<std::size_t>((boxW + 1) * (boxH + 1)), 0);
+    for (long long i = 0; i < boxW; ++i) {
+      const int32_t* column = map[bx0 + i];
+      int32_t runningColumn = 0;
+      for (long long j = 0; j < boxH; ++j) {
+        runningColumn += column[by0 + j] == label;
+        sat[(i + 1) * (boxH + 1) + j + 1] = sat[i * (boxH + 1) + j + 1] + runningColumn;
+      }
+    }
+    for (uint32_t i : pending) {
+      const long long ax = static_cast<long long>(list.pixelX[i]) - r - bx0;
+      const long long ay = static_cast<long long>(list.pixelY[i]) - r - by0;
+      const long long cx = ax + side;
+      const long long cy = ay + side;
+      const int32_t count = sat[cx * (boxH + 1) + cy] - sat[ax * (boxH + 1) + cy] - sat[cx * (boxH + 1) + ay] +
+                            sat[ax * (boxH + 1) + ay];
+      list.pixelJaggedness[i] = window.code(static_cast<unsigned>(count));
+    }
+  }
+};
+
 }  // namespace
 
 int M_RSST::allocateContours(int n) {
@@ -100,6 +246,7 @@ void M_RSST::extractContours() {
   int32_t** map = frame().labelMap.getPtr2Array();
   std::vector<PixelBox>& boxes = frame().contourBoxes;
   boxes.assign(static_cast<std::size_t>(contourCount), PixelBox{width, height, -1, -1});
+  frame().boxesGeneration = mergeGeneration_;
   int next = 0;
   forEachLiveRegion([&](int index, uint32_t) {
     if (next >= contourCount) reportFatal("M_RSST::extractContours(...) -> Number of conours Excided!");
@@ -118,7 +265,8 @@ void M_RSST::extractContours() {
   });
   // Column by column, top to bottom: the order every contour lists its pixels in.
   const LabelView view = LabelView::of(frame().labelMap, width, height);
-  scratch_->bandColumn = -1;
+  ColumnCoder coder{JaggednessWindow{jaggednessRadius, width, height}, map, regionDescriptors, contourCount,
+                    frame().bandCounts};
   std::vector<int> rows;
   std::vector<unsigned char> codes;
   for (int x = 0; x < width; ++x) {
@@ -126,7 +274,8 @@ void M_RSST::extractContours() {
     for (int y = 0; y < height; ++y)
       if (view.isContour(x, y)) rows.push_back(y);
     codes.assign(rows.size(), 0);
-    (this->*paths_.codeColumn)(x, rows.data(), static_cast<int>(rows.size()), codes.data());
+    if (literal_) coder.byWindows(x, rows.data(), static_cast<int>(rows.size()), codes.data());
+    else coder.sliding(x, rows.data(), static_cast<int>(rows.size()), codes.data());
     for (std::size_t i = 0; i < rows.size(); ++i) {
       const int y = rows[i];
       contours[regionDescriptors[map[x][y]].contourIndex].addContourPixel(
@@ -134,80 +283,6 @@ void M_RSST::extractContours() {
     }
   }
   std::vector<uint16_t>().swap(frame().bandCounts);
-}
-
-// Codes of the count contour pixels in column x at the given rows, each
-// counted over its window; codes start as 0.
-void M_RSST::codeColumnByWindows(int x, const int* rows, int count, unsigned char* codes) {
-  const JaggednessWindow window{jaggednessRadius, width, height};
-  int32_t** map = frame().labelMap.getPtr2Array();
-  for (int i = 0; i < count; ++i)
-    if (window.inside(x, rows[i])) codes[i] = window.code(window.count(map, map[x][rows[i]], x, rows[i]));
-}
-
-namespace {
-
-// For the current column x and every row j, how many pixels of each contour's
-// label lie in row j between columns x - r and x + r. The next column changes
-// two entries a row, and a window's count is the sum of its 2r + 1 rows.
-struct LabelBand {
-  std::vector<uint16_t>& counts;  // [contour * height + row]
-  int32_t** map;
-  const M_RSST::RSSTRegionDescriptors* descriptors;
-  int r;
-  int height;
-
-  std::size_t entry(int i, int j) const {
-    return static_cast<std::size_t>(descriptors[map[i][j]].contourIndex) * height + j;
-  }
-  void fill(int x) {
-    std::fill(counts.begin(), counts.end(), 0);
-    for (int i = x - r; i <= x + r; ++i)
-      for (int j = 0; j < height; ++j) ++counts[entry(i, j)];
-  }
-  void step(int x) {
-    for (int j = 0; j < height; ++j) {
-      --counts[entry(x - 1 - r, j)];
-      ++counts[entry(x + r, j)];
-    }
-  }
-  unsigned window(int x, int y) const {
-    const uint16_t* rows = &counts[entry(x, y)];
-    unsigned same = 0;
-    for (int j = -r; j <= r; ++j) same += rows[j];
-    return same;
-  }
-};
-
-// A box read whole costs about as much as chasing this share of its pixels.
-constexpr long long kScannedBoxShare = 16;
-
-// Beyond this many entries the band would outweigh the image: columns are counted window by window.
-constexpr long long kMaxBandEntries = 1LL << 22;
-
-}  // namespace
-
-// Codes of a column from the label band, moved on from the column before
-// when that was the last one coded.
-void M_RSST::codeColumnSliding(int x, const int* rows, int count, unsigned char* codes) {
-  const JaggednessWindow window{jaggednessRadius, width, height};
-  const int r = jaggednessRadius;
-  if (x - r < 0 || x + r + 1 > width) return;  // no window fits: every code stays 0
-  const long long entries = static_cast<long long>(contourCount) * height;
-  if (entries > kMaxBandEntries && entries > static_cast<long long>(width) * height / 2) {
-    codeColumnByWindows(x, rows, count, codes);
-    return;
-  }
-  std::vector<uint16_t>& counts = frame().bandCounts;
-  counts.resize(static_cast<std::size_t>(entries));
-  LabelBand band{counts, frame().labelMap.getPtr2Array(), regionDescriptors, r, height};
-  if (scratch_->bandColumn == x - 1)
-    band.step(x);
-  else
-    band.fill(x);
-  scratch_->bandColumn = x;
-  for (int i = 0; i < count; ++i)
-    if (window.inside(x, rows[i])) codes[i] = window.code(band.window(x, rows[i]));
 }
 
 // A merge only turns from's pixels into's label, so a code can change only
@@ -222,7 +297,7 @@ void M_RSST::updateContoursOfMergedReg(RSSTRegion* from, RSSTRegion* into) {
   CRSSTContour& kFrom = contourOf(from);
   const int32_t label = kInto.regionIndex;
   std::vector<PixelBox>& boxes = frame().contourBoxes;
-  const bool boxed = boxes.size() == static_cast<std::size_t>(contourCount);
+  const bool boxed = frame().boxesHeldAt(mergeGeneration_, contourCount);
   const PixelBox* known = knownBoxOf(from);
   PixelBox box = known != nullptr ? *known : PixelBox{width, height, -1, -1};
   const long long area = static_cast<long long>(box.x1 - box.x0 + 1) * (box.y1 - box.y0 + 1);
@@ -241,7 +316,10 @@ void M_RSST::updateContoursOfMergedReg(RSSTRegion* from, RSSTRegion* into) {
       box.add(x, y);
     }
   }
-  if (boxed) boxes[descriptorsOf(into).contourIndex].add(box);
+  if (boxed) {
+    boxes[descriptorsOf(into).contourIndex].add(box);
+    frame().boxesGeneration = mergeGeneration_ + 1;  // the merge's, once rsst_updateRegion counts it
+  }
   const int x0 = box.x0, y0 = box.y0, x1 = box.x1, y1 = box.y1;
   if (!scratch_->mergeList) scratch_->mergeList.reset(new CRSSTContour);
   CRSSTContour& merged = *scratch_->mergeList;
@@ -253,78 +331,14 @@ void M_RSST::updateContoursOfMergedReg(RSSTRegion* from, RSSTRegion* into) {
         merged.addContourPixel(k->pixelX[i], k->pixelY[i], k->pixelLength[i], k->pixelJaggedness[i]);
   kInto.reset(width, height);
   kFrom.reset(width, height);
-  (this->*paths_.recodeContour)(merged, label, x0, y0, x1, y1);
+  ContourRecoder recoder{JaggednessWindow{jaggednessRadius, width, height}, map, scratch_->pendingRecount,
+                         frame().windowCounts};
+  if (literal_) recoder.everyPixel(merged, label);
+  else recoder.reachedPixels(merged, label, x0, y0, x1, y1);
   for (uint32_t i = 0; i < merged.nPixels; ++i) {
     const int x = static_cast<int>(merged.pixelX[i]);
     const int y = static_cast<int>(merged.pixelY[i]);
     kInto.addContourPixel(x, y, static_cast<float>(computeCPointLength(x, y)), merged.pixelJaggedness[i]);
-  }
-}
-
-// Recounts the code of every listed pixel (all carrying label).
-void M_RSST::recodeEveryPixel(CRSSTContour& list, int label, int, int, int, int) {
-  const JaggednessWindow window{jaggednessRadius, width, height};
-  int32_t** map = frame().labelMap.getPtr2Array();
-  for (uint32_t i = 0; i < list.nPixels; ++i) {
-    const int x = static_cast<int>(list.pixelX[i]);
-    const int y = static_cast<int>(list.pixelY[i]);
-    list.pixelJaggedness[i] = window.inside(x, y) ? window.code(window.count(map, label, x, y)) : 0;
-  }
-}
-
-// Recounts the codes of the listed pixels (all carrying label) whose window
-// reaches the changed box x0..x1, y0..y1; a summed-area table over the reached
-// area replaces the per-pixel window scans when that is cheaper.
-void M_RSST::recodeReachedPixels(CRSSTContour& list, int label, int x0, int y0, int x1, int y1) {
-  const JaggednessWindow window{jaggednessRadius, width, height};
-  int32_t** map = frame().labelMap.getPtr2Array();
-  const int r = jaggednessRadius;
-  std::vector<uint32_t>& pending = scratch_->pendingRecount;
-  pending.clear();
-  int bx0 = width, by0 = height, bx1 = -1, by1 = -1;
-  for (uint32_t i = 0; i < list.nPixels; ++i) {
-    const int x = static_cast<int>(list.pixelX[i]);
-    const int y = static_cast<int>(list.pixelY[i]);
-    if (!window.inside(x, y)) {
-      list.pixelJaggedness[i] = 0;
-      continue;
-    }
-    const bool reaches = x + r >= x0 && x - r <= x1 && y + r >= y0 && y - r <= y1;
-    if (!reaches) continue;
-    pending.push_back(i);
-    bx0 = std::min(bx0, x - r);
-    bx1 = std::max(bx1, x + r);
-    by0 = std::min(by0, y - r);
-    by1 = std::max(by1, y + r);
-  }
-  if (pending.empty()) return;
-  const long long side = 2 * r + 1;
-  const long long boxW = bx1 - bx0 + 1;
-  const long long boxH = by1 - by0 + 1;
-  if (static_cast<long long>(pending.size()) * side * side <= 2 * boxW * boxH) {
-    for (uint32_t i : pending)
-      list.pixelJaggedness[i] = window.code(window.count(map, label, list.pixelX[i], list.pixelY[i]));
-    return;
-  }
-  // sat[(i)*(boxH+1) + j] counts the label over box columns < i and rows < j.
-  std::vector<int32_t>& sat = frame().windowCounts;
-  sat.assign(static_cast<std::size_t>((boxW + 1) * (boxH + 1)), 0);
-  for (long long i = 0; i < boxW; ++i) {
-    const int32_t* column = map[bx0 + i];
-    int32_t runningColumn = 0;
-    for (long long j = 0; j < boxH; ++j) {
-      runningColumn += column[by0 + j] == label;
-      sat[(i + 1) * (boxH + 1) + j + 1] = sat[i * (boxH + 1) + j + 1] + runningColumn;
-    }
-  }
-  for (uint32_t i : pending) {
-    const long long ax = static_cast<long long>(list.pixelX[i]) - r - bx0;
-    const long long ay = static_cast<long long>(list.pixelY[i]) - r - by0;
-    const long long cx = ax + side;
-    const long long cy = ay + side;
-    const int32_t count = sat[cx * (boxH + 1) + cy] - sat[ax * (boxH + 1) + cy] - sat[cx * (boxH + 1) + ay] +
-                          sat[ax * (boxH + 1) + ay];
-    list.pixelJaggedness[i] = window.code(static_cast<unsigned>(count));
   }
 }
 

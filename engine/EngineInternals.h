@@ -1,11 +1,12 @@
-// What the engine's own files share beyond its public header: the descriptor
-// and storage types, descriptor access, the gated cost shape and the work tables.
+// What the engine's own files share beyond its public header: the frame's
+// memory, the work tables, descriptor access and the gated cost shape.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "engine/GraphRecords.h"
 #include "engine/LinkHeap.h"
 #include "engine/M_RSST.h"
 #include "engine/ScratchTable.h"
@@ -13,6 +14,7 @@
 #include "engine/descriptors/CRSSTContour.h"
 #include "storage/S_CImageStorage.h"
 #include "storage/S_RegionStorage.h"
+#include "storage/T_Array.h"
 
 struct PixelBox {
   int x0, y0, x1, y1;  // empty while x1 < x0
@@ -31,13 +33,18 @@ struct PixelBox {
   bool reaches(int x, int y) const { return x + 1 >= x0 && x - 1 <= x1 && y + 1 >= y0 && y - 1 <= y1; }
 };
 
+// The least pixel count of the live regions, taken at a merge generation:
+// pixel counts change only in merges, so it holds until the next one.
+struct SmallestCount {
+  uint64_t generation = UINT64_MAX;
+  uint32_t count = 0;
+};
+
 // Small tables kept between merges and frames so that the hot steps allocate nothing.
 struct EngineScratch {
-  int bandColumn = -1;                   // the column the label band stands at; -1: none yet
   std::vector<uint32_t> pendingRecount;
   std::unique_ptr<CRSSTContour> mergeList;  // the contour of a merge, before it is stored
-  uint64_t smallestGeneration = UINT64_MAX;  // the merge generation smallestCount was taken at
-  uint32_t smallestCount = 0;
+  SmallestCount smallest;
 };
 
 // Everything one frame takes, from the planes to the colour models. The
@@ -55,9 +62,22 @@ struct FrameWorkspace {
   std::unique_ptr<CLUVColorModel[]> colorModels;
   std::vector<uint16_t> bandCounts;   // label band of the contour extraction, while it runs
   std::vector<int32_t> windowCounts;  // summed-area table of the jaggedness recount
-  // Each contour's region's pixel box, by contour index, for as long as the
-  // label map follows every merge (empty: nothing is known).
+  // Each contour's region's pixel box, by contour index, for the merge
+  // generation boxesGeneration: the contour update carries them over to the
+  // next one, and any other merge leaves them behind (empty: nothing is known).
   std::vector<PixelBox> contourBoxes;
+  uint64_t boxesGeneration = 0;
+  uint32_t searchMark = 0;   // the mark of the current redundancy search
+  unsigned regionFloor = 0;  // processFrame's floor, for the last stage of the sequence
+
+  bool boxesHeldAt(uint64_t generation, int32_t contourCount) const {
+    return boxesGeneration == generation && contourBoxes.size() == static_cast<std::size_t>(contourCount);
+  }
+  void releasePlanes() {
+    smoothL.deallocateArray();
+    smoothU.deallocateArray();
+    smoothV.deallocateArray();
+  }
 };
 
 inline FrameWorkspace& M_RSST::frame() {
@@ -74,10 +94,9 @@ inline CLUVColorModel& M_RSST::modelOf(const RSSTRegion* r) { return colorModels
 // The pixel box of r while the label map has followed every merge since the
 // contours were taken; null otherwise, and always on the literal paths.
 inline const PixelBox* M_RSST::knownBoxOf(const RSSTRegion* r) {
-  const std::vector<PixelBox>& boxes = frame().contourBoxes;
-  if (boxes.size() != static_cast<std::size_t>(contourCount) || paths_.recodeContour == &M_RSST::recodeEveryPixel)
-    return nullptr;
-  return &boxes[static_cast<std::size_t>(descriptorsOf(r).contourIndex)];
+  const FrameWorkspace& f = frame();
+  if (literal_ || !f.boxesHeldAt(mergeGeneration_, contourCount)) return nullptr;
+  return &f.contourBoxes[static_cast<std::size_t>(descriptorsOf(r).contourIndex)];
 }
 
 // A small region enclosed by one neighbour merges whatever the tests say.

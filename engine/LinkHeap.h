@@ -2,38 +2,43 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <type_traits>
+#include <utility>
 
-#include "engine/M_RSST.h"
+#include "engine/GraphRecords.h"
+#include "engine/ScratchTable.h"
 
 // Owns the heap slots and the link records (numbered 1..count in creation
 // order) and is the only writer of a slot and of a link's heapIndex. A slot
 // carries its link's cost, so a sift reads nothing but slots; both children
 // of a slot share a cache line.
-class VESKAR_EXPORT LinkHeap {
+class LinkHeap {
  public:
   struct Slot {
     double cost;
     uint32_t link;
   };
 
-  LinkHeap() = default;
-  ~LinkHeap() { release(); }
-  LinkHeap(const LinkHeap&) = delete;
-  LinkHeap& operator=(const LinkHeap&) = delete;
-
   // Room for count links; slot 0 is a sentinel no cost is below, and link 0
   // a record that stands for "no link".
-  void allocate(uint32_t count);
+  void allocate(uint32_t count) {
+    const long long entries = static_cast<long long>(count) + 1;
+    slots_.take(entries);
+    links_.take(entries);
+    slots_[0] = Slot{-1.0, 0};
+    links_[0] = RSSTLink{0, -1, -1, {0, 0}};
+    capacity_ = count;
+    size_ = 0;
+  }
   // Gives back the slots beyond the heap's size: no link is pushed after the
   // graph is built, and the first stage leaves a few hundred of millions.
-  void shrinkSlots();
-  void release() {
-    std::free(slots_);
-    std::free(links_);
-    slots_ = nullptr;
-    links_ = nullptr;
-    size_ = capacity_ = 0;
+  void shrinkSlots() {
+    FrameBlock<Slot> kept;
+    std::memcpy(kept.take(static_cast<long long>(size_) + 1), slots_.get(),
+                (static_cast<std::size_t>(size_) + 1) * sizeof(Slot));
+    slots_ = std::move(kept);
   }
 
   uint32_t size() const { return size_; }
@@ -43,10 +48,30 @@ class VESKAR_EXPORT LinkHeap {
   uint32_t linkInSlot(uint32_t k) const { return slots_[k].link; }
   RSSTLink& atSlot(uint32_t k) { return links_[slots_[k].link]; }
   // The node after node on its list (see RSSTLink).
-  uint32_t& next(uint32_t node) { return links_[node >> 1].next[node & 1]; }
+  uint32_t& next(uint32_t node) { return links_[linkOfNode(node)].next[node & 1]; }
+  // Puts node in front of the list that head starts.
+  void pushNode(uint32_t node, uint32_t& head) {
+    next(node) = head;
+    head = node;
+  }
   double costInSlot(uint32_t k) const { return slots_[k].cost; }
   // The cost a live link was last priced at.
   double costOf(uint32_t id) const { return slots_[links_[id].heapIndex].cost; }
+
+  // Calls visit(region) for each end of every live link, in heap order, each
+  // link's regionA first. A visit that returns a bool ends the walk with true;
+  // the walk returns whether one did.
+  template <class Visit>
+  bool forEachEnd(const Visit& visit) const {
+    for (uint32_t k = 1; k <= size_; ++k) {
+      const RSSTLink& link = links_[slots_[k].link];
+      for (const int32_t end : {link.regionA, link.regionB}) {
+        if constexpr (std::is_void_v<decltype(visit(end))>) visit(end);
+        else if (visit(end)) return true;
+      }
+    }
+    return false;
+  }
 
   // Adds the next link in creation order at the bottom and lets it rise.
   uint32_t push(int32_t regionA, int32_t regionB, double cost) {
@@ -129,8 +154,8 @@ class VESKAR_EXPORT LinkHeap {
   }
   void moveSlot(uint32_t from, uint32_t to) { place(slots_[from], to); }
 
-  Slot* slots_ = nullptr;
-  RSSTLink* links_ = nullptr;
+  FrameBlock<Slot> slots_;
+  FrameBlock<RSSTLink> links_;
   uint32_t size_ = 0;
   uint32_t capacity_ = 0;
 };

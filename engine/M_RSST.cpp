@@ -1,10 +1,7 @@
 // The engine object, its size-dependent limits and the processing pipeline.
 #include "engine/EngineInternals.h"
 
-#include <sys/mman.h>
-
 #include <cmath>
-#include <cstdlib>
 
 #include "engine/ScratchTable.h"
 #include "engine/StageSequence.h"
@@ -13,9 +10,7 @@
 M_RSST::M_RSST()
     : linkCost(&M_RSST::linkCost_ColorAndSize),
       jointProperties(&M_RSST::jointProperties_ColorMean),
-      scratch_(new EngineScratch) {
-  useLiteralPaths(false);
-}
+      scratch_(new EngineScratch) {}
 
 M_RSST::~M_RSST() {
   rsst_freeMemory();
@@ -29,7 +24,7 @@ M_RSST& M_RSST::operator=(const M_RSST& other) {
   jointProperties = other.jointProperties;
   colorThreshold = other.colorThreshold;
   wantedRegions = other.wantedRegions;
-  paths_ = other.paths_;
+  literal_ = other.literal_;
   progressObserver_ = other.progressObserver_;
   progressContext_ = other.progressContext_;
   return *this;
@@ -45,6 +40,10 @@ void M_RSST::processFrame(S_CImageStorage& image, S_RegionStorage& result, unsig
     result.deallocateStorage();
     return;
   }
+  const auto reportStep = [this](const char* step) {
+    stepDone(step);
+    if (progressObserver_ != nullptr) progressObserver_(step, regionCount, progressContext_);
+  };
   statFile = nullptr;
   convertInput2LUV(&image, margin);
   reportStep(Step::kConversion);
@@ -59,7 +58,7 @@ void M_RSST::processFrame(S_CImageStorage& image, S_RegionStorage& result, unsig
   // their memory back before the links, the graph's largest part, are made,
   // and the same input makes them again, bit for bit, for the contour stages.
   rsst_initRegionsArray();
-  releasePlanes();
+  frame().releasePlanes();
   rsst_initLinks();
   rsst_initPL();
   reportStep(Step::kGraph);
@@ -79,14 +78,14 @@ void M_RSST::processFrame(S_CImageStorage& image, S_RegionStorage& result, unsig
   reportStep(Step::kThreshold);
 
   // The contour-aware stages, in the order of their table.
-  regionFloor_ = regionFloor;
+  frame().regionFloor = regionFloor;
   for (const StageSequence::Row& row : StageSequence::kStages) {
     (this->*row.stage)();
     reportStep(row.step);
   }
 
   // The labels need the regions, their pixels and models only.
-  releasePlanes();
+  frame().releasePlanes();
   frame().labelMap.deallocateArray();
   frame().contourDumpMap.deallocateArray();
   deallocateContours();
@@ -100,29 +99,11 @@ void M_RSST::processFrame(S_CImageStorage& image, S_RegionStorage& result, unsig
   }
 }
 
-void M_RSST::releasePlanes() {
-  frame().smoothL.deallocateArray();
-  frame().smoothU.deallocateArray();
-  frame().smoothV.deallocateArray();
-}
-
-void M_RSST::useLiteralPaths(bool literal) {
-  if (literal)
-    paths_ = {&M_RSST::mergeColorAndSizeStepByStep, &M_RSST::updateLinksBySearch, &M_RSST::isSmallestByScan,
-              &M_RSST::codeColumnByWindows, &M_RSST::recodeEveryPixel};
-  else
-    paths_ = {&M_RSST::mergeColorAndSizeSkippingZeroLinks, &M_RSST::updateLinksByMarks,
-              &M_RSST::isSmallestByCachedSize, &M_RSST::codeColumnSliding, &M_RSST::recodeReachedPixels};
-}
+void M_RSST::useLiteralPaths(bool literal) { literal_ = literal; }
 
 void M_RSST::setProgressObserver(ProgressObserver observer, void* context) {
   progressObserver_ = observer;
   progressContext_ = context;
-}
-
-void M_RSST::reportStep(const char* step) {
-  stepDone(step);
-  if (progressObserver_ != nullptr) progressObserver_(step, regionCount, progressContext_);
 }
 
 void M_RSST::setSizeDependentParameters() {
@@ -146,38 +127,18 @@ void M_RSST::setSizeDependentParameters() {
 // touched spot cost 2 MB of memory) get no huge pages.
 void* M_RSST::rsst_emalloc(long long size) { return takeEngineBlock(size, false); }
 
-// Blocks of a few megabytes and more start on a huge-page boundary and, when
-// the whole block is used, are offered huge pages: the merges touch them in
-// no order a cache can follow.
-void* takeEngineBlock(long long size, bool dense) {
-  if (size <= 0) reportFatal("M_RSST::rsst_emalloc(n) -> Wrong size: <= 0!");
-  constexpr std::size_t kHugePage = std::size_t{2} << 20;
-  const bool big = dense && static_cast<unsigned long long>(size) >= 2 * kHugePage;
-  const std::size_t alignment = big ? kHugePage : 64;  // 64: a region record fills one cache line
-  const std::size_t rounded = (static_cast<std::size_t>(size) + alignment - 1) / alignment * alignment;
-  void* block = std::aligned_alloc(alignment, rounded);
-  if (block == nullptr) reportFatal("M_RSST::rsst_emalloc(n) -> memory allocation error.");
-#ifdef MADV_HUGEPAGE
-  if (big) madvise(block, rounded, MADV_HUGEPAGE);
-#endif
-  return block;
-}
-
 void M_RSST::forEachLiveRegionCalling(void (*call)(const void* visit, int, uint32_t), const void* visit) {
   const long long entries = (static_cast<long long>(width) + 1) * (height + 1);
   ScratchTable<uint32_t> savedCounts(rsst_emalloc(entries * static_cast<long long>(sizeof(uint32_t))));
-  for (uint32_t k = 1; k <= heap().size(); ++k) {
-    for (int index : {heap().atSlot(k).regionA, heap().atSlot(k).regionB}) {
-      RSSTRegion& region = regions[index];
-      if (region.pixelCount == 0) continue;
-      savedCounts[index] = region.pixelCount;
-      region.pixelCount = 0;
-      call(visit, index, savedCounts[index]);
-    }
-  }
-  for (uint32_t k = 1; k <= heap().size(); ++k) {
-    for (int index : {heap().atSlot(k).regionA, heap().atSlot(k).regionB}) {
-      if (regions[index].pixelCount == 0) regions[index].pixelCount = savedCounts[index];
-    }
-  }
+  const LinkHeap& links = heap();
+  links.forEachEnd([&](int32_t index) {
+    RSSTRegion& region = regions[index];
+    if (region.pixelCount == 0) return;
+    savedCounts[index] = region.pixelCount;
+    region.pixelCount = 0;
+    call(visit, index, savedCounts[index]);
+  });
+  links.forEachEnd([&](int32_t index) {
+    if (regions[index].pixelCount == 0) regions[index].pixelCount = savedCounts[index];
+  });
 }

@@ -1,12 +1,13 @@
 // The region-merging segmentation engine: a recursive shortest spanning tree
-// over a region adjacency graph, merged in seventeen stages.
+// over a region adjacency graph, merged in seventeen stages. The layout of
+// the graph's records (engine/GraphRecords.h) and of the frame's memory
+// (engine/EngineInternals.h) stays with the engine's own files.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 
 #include "engine/PAM_RSST.h"
-#include "storage/T_Array.h"
 #include "veskar_export.h"
 
 class CLUVColorModel;
@@ -17,54 +18,14 @@ class LinkHeap;
 struct EngineScratch;
 struct FrameWorkspace;
 struct PixelBox;
-
-// A link of the region graph. Its two list nodes are implied: node 2 * id
-// sits on regionA's list and node 2 * id + 1 on regionB's, and next holds
-// the node after each (0 ends a list). Its cost lives in its heap slot.
-struct RSSTLink {
-  uint32_t heapIndex;  // 0 marks a removed link
-  int32_t regionA;     // survives a merge of this link
-  int32_t regionB;     // is absorbed by it (the first stage keeps a state in its top two bits)
-  uint32_t next[2];
-};
+struct RSSTLink;
 
 // The parameter fields come first and are public: a caller tunes an engine by
 // setting them (or assigning a PAM_RSST to it) before processFrame.
 class VESKAR_EXPORT M_RSST : public PAM_RSST {
  public:
-  // What the first stage reads and writes of a region, 48 bytes; what only
-  // the contour stages use is in RSSTRegionDescriptors.
-  struct RSSTRegion {
-    double meanL, meanU, meanV;
-    uint32_t pixelCount;
-    uint32_t linkList;        // the first node of the region's links, newest first (0: none)
-    uint32_t firstPixel;      // the region's pixels, a list through pixelNext
-    uint32_t lastPixel;
-    uint32_t changeableList;  // the first stage's list of the links that can change
-    uint32_t linkTail;        // the first stage's last node of linkList
-  };
-
-  // Beside each region record, in regionDescriptors: untouched (and so never
-  // paged in) until the contour stages set them for the live regions.
-  struct RSSTRegionDescriptors {
-    int32_t colorModelIndex;
-    int32_t contourIndex;
-    int32_t linkCount;
-    uint32_t searchMark;  // neighbour mark of a merge's redundancy search
-  };
-  RSSTRegionDescriptors& descriptorsOf(const RSSTRegion* r) { return regionDescriptors[r - regions]; }
-
-  // Node ids of the link lists (see RSSTLink).
-  static uint32_t linkOfNode(uint32_t node) { return node >> 1; }
-  static uint32_t nodeOf(uint32_t link, int side) { return 2 * link + static_cast<uint32_t>(side); }
-
-  static constexpr uint32_t kNoPixel = UINT32_MAX;  // ends a pixel list
-
-  // Calls visit(pixelIndex) for the region's pixels in list order.
-  template <class Visit>
-  void forEachPixelOf(const RSSTRegion& r, const Visit& visit) const {
-    for (uint32_t p = r.firstPixel; p != kNoPixel; p = pixelNext[p]) visit(p);
-  }
+  struct RSSTRegion;             // a region record
+  struct RSSTRegionDescriptors;  // what only the contour stages use of a region
 
   using LinkCostFunction = double (M_RSST::*)(RSSTRegion*, RSSTRegion*);
   using JointPropertiesFunction = void (M_RSST::*)(RSSTRegion*, RSSTRegion*);
@@ -120,6 +81,11 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   // instrumenting subclass (a benchmark, a dump) overrides it.
   virtual void stepDone(const char* step) { (void)step; }
 
+  // The accelerated steps exist twice with the same results: fast versions
+  // (the default) and literal ones that follow the definitions step by step,
+  // kept for the tests that compare both. The choice is made here only.
+  void useLiteralPaths(bool literal);
+
   // Pipeline steps and size-dependent limits.
   void setSizeDependentParameters();
   void* rsst_emalloc(long long size);
@@ -134,16 +100,6 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   void rsst_setLink(int a, int b);
   unsigned rsst_upHeapLPA(unsigned k);
   unsigned rsst_reheapLPA(unsigned k);
-  // The frame's memory and link heap (engine files only: their inline
-  // definitions are in the engine's own header).
-  VESKAR_NO_EXPORT FrameWorkspace& frame();
-  VESKAR_NO_EXPORT LinkHeap& heap();
-  // Views of the frame's link heap and records, by slot and by id.
-  uint32_t heapSize();
-  RSSTLink& linkInSlot(uint32_t k);
-  double costInSlot(uint32_t k);
-  RSSTLink& linkRecord(uint32_t id);
-  uint32_t& nextNode(uint32_t node);
   void rsst_updateLinks(int absorbed, int survivor);
   void rsst_recalculateCosts();
   int rsst_merge2Regions();
@@ -151,9 +107,36 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   void rsst_insertElementRLL(uint32_t node, uint32_t* head);
   int rsst_searchRLL(uint32_t list, int regionIndex);
   unsigned countLinks(uint32_t list);
-  // Releases everything the frame took (see FrameWorkspace).
+  // Releases everything the frame took.
   void rsst_freeMemory();
-  double mergingOrder(double a, double b, double c) { return 3 * a + b + c; }
+  static double mergingOrder(double a, double b, double c) { return 3 * a + b + c; }
+
+  // Views of the frame's link heap and records, by slot and by id; a region's
+  // list goes on through nextNode (see engine/GraphRecords.h).
+  uint32_t heapSize();
+  RSSTLink& linkInSlot(uint32_t k);
+  double costInSlot(uint32_t k);
+  RSSTLink& linkRecord(uint32_t id);
+  uint32_t& nextNode(uint32_t node);
+  // The frame's memory and link heap, for the engine's own files and the
+  // subclasses built with them (engine/EngineInternals.h).
+  VESKAR_NO_EXPORT inline FrameWorkspace& frame();
+  VESKAR_NO_EXPORT inline LinkHeap& heap();
+  VESKAR_NO_EXPORT inline RSSTRegionDescriptors& descriptorsOf(const RSSTRegion* r);
+  // Calls visit(pixelIndex) for the region's pixels in list order.
+  template <class Visit>
+  void forEachPixelOf(const RSSTRegion& r, const Visit& visit) const;
+
+  // Calls visit(regionIndex, pixelCount) once per live region: heap slots in
+  // order, each link's regionA before its regionB. The pixel count serves as
+  // the visited mark during the walk (hence passed in) and is restored after.
+  template <class Visit>
+  void forEachLiveRegion(const Visit& visit) {
+    forEachLiveRegionCalling(
+        [](const void* v, int index, uint32_t pixelCount) { (*static_cast<const Visit*>(v))(index, pixelCount); },
+        &visit);
+  }
+  void forEachLiveRegionCalling(void (*call)(const void* visit, int, uint32_t), const void* visit);
 
   // First stage.
   void merge_AvgColorAndSize(bool recompute, unsigned target);
@@ -193,6 +176,21 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   int countImageBorderPixels(RSSTRegion* r);
   unsigned calcNumberOfCommonPixelsIB(RSSTRegion* a, RSSTRegion* b);
   bool bImageBorderRegions(RSSTRegion* a, RSSTRegion* b);
+
+  // Pair measures shared by every contour-aware cost.
+  struct PairMeasures {
+    double colorDistance;
+    double commonContourLength;
+    double mergedComplexity;
+    double borderCost;
+    double shapeCost;
+    double combinedCost() const { return mergingOrder(colorDistance, borderCost, shapeCost); }
+    // Limits are inclusive: a measure equal to its limit still passes.
+    bool within(double maxColor, double maxShape, double maxBorder) const {
+      return !(colorDistance > maxColor) && !(shapeCost > maxShape) && !(borderCost > maxBorder);
+    }
+  };
+  PairMeasures measurePair(RSSTRegion* a, RSSTRegion* b);
 
   // Stage driver, threshold and predicates.
   void updateColorThreshold();
@@ -246,32 +244,6 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   void saveUCHARTableAsImage(unsigned** table, int width, int height, char* fileName);
   void calcStat(const char* fileName);
 
-  // Calls visit(regionIndex, pixelCount) once per live region: heap slots in
-  // order, each link's regionA before its regionB. The pixel count serves as
-  // the visited mark during the walk (hence passed in) and is restored after.
-  template <class Visit>
-  void forEachLiveRegion(const Visit& visit) {
-    forEachLiveRegionCalling(
-        [](const void* v, int index, uint32_t pixelCount) { (*static_cast<const Visit*>(v))(index, pixelCount); },
-        &visit);
-  }
-  void forEachLiveRegionCalling(void (*call)(const void* visit, int, uint32_t), const void* visit);
-
-  // Pair measures shared by every contour-aware cost.
-  struct PairMeasures {
-    double colorDistance;
-    double commonContourLength;
-    double mergedComplexity;
-    double borderCost;
-    double shapeCost;
-    double combinedCost() const { return 3 * colorDistance + borderCost + shapeCost; }
-    // Limits are inclusive: a measure equal to its limit still passes.
-    bool within(double maxColor, double maxShape, double maxBorder) const {
-      return !(colorDistance > maxColor) && !(shapeCost > maxShape) && !(borderCost > maxBorder);
-    }
-  };
-  PairMeasures measurePair(RSSTRegion* a, RSSTRegion* b);
-
   int16_t height = 0;
   int16_t width = 0;
   uint32_t regionCount = 0;
@@ -299,63 +271,32 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   int32_t borderLimitY = 0;
   int32_t jaggednessRadius = 2;
 
-  // The accelerated steps exist twice with the same results: fast versions
-  // (the default) and literal ones that follow the definitions step by step,
-  // kept for the tests that compare both. This is the one place that chooses.
-  void useLiteralPaths(bool literal);
-
  private:
   friend struct StageSequence;
 
-  // Helpers of the engine's own files, defined beside their users (the inline
-  // and template ones in engine/EngineInternals.h); none is exported.
-  VESKAR_NO_EXPORT void reportStep(const char* step);
-  VESKAR_NO_EXPORT void releasePlanes();
+  // The words the stages and measures are written in, defined beside their
+  // users (the inline and template ones in engine/EngineInternals.h).
   VESKAR_NO_EXPORT void forceSmallestAboveFloor();
   VESKAR_NO_EXPORT void runStage(LinkCostFunction cost, void (M_RSST::*setLimits)() = nullptr);
   template <class Tests>
   VESKAR_NO_EXPORT double gatedCost(RSSTRegion* a, RSSTRegion* b, const Tests& tests);
   VESKAR_NO_EXPORT void measureGeometry(RSSTRegion* a, RSSTRegion* b, PairMeasures& m);
-  VESKAR_NO_EXPORT double colorDistanceOf(RSSTRegion* a, RSSTRegion* b);
   VESKAR_NO_EXPORT double jaggedBorderCostOf(RSSTRegion* a, RSSTRegion* b, double& jaggedShareA, double& jaggedShareB);
-  template <class Visit>
-  VESKAR_NO_EXPORT void scanSmallerContourAgainstPartner(RSSTRegion* a, RSSTRegion* b, const Visit& visit);
   VESKAR_NO_EXPORT bool eitherAtLeastAsComplexAs(RSSTRegion* a, RSSTRegion* b, double gate);
   VESKAR_NO_EXPORT void setVerySmallSizeLimit();
   VESKAR_NO_EXPORT void setSmallSizeLimitFromCount();
   VESKAR_NO_EXPORT void setSmallSizeLimitFromArea();
-  VESKAR_NO_EXPORT uint32_t smallestLiveCount();
-  VESKAR_NO_EXPORT CRSSTContour& contourOf(const RSSTRegion* r);
-  VESKAR_NO_EXPORT CLUVColorModel& modelOf(const RSSTRegion* r);
-  VESKAR_NO_EXPORT const PixelBox* knownBoxOf(const RSSTRegion* r);
+  VESKAR_NO_EXPORT inline CRSSTContour& contourOf(const RSSTRegion* r);
+  VESKAR_NO_EXPORT inline CLUVColorModel& modelOf(const RSSTRegion* r);
+  VESKAR_NO_EXPORT inline const PixelBox* knownBoxOf(const RSSTRegion* r);
 
-  // Fast and literal versions of the accelerated steps.
+  // The first stage's merge loops, fast and literal.
   VESKAR_NO_EXPORT void mergeColorAndSizeSkippingZeroLinks(uint32_t limit);
   VESKAR_NO_EXPORT void mergeColorAndSizeStepByStep(uint32_t limit);
-  VESKAR_NO_EXPORT void updateLinksByMarks(int absorbed, int survivor);
-  VESKAR_NO_EXPORT void updateLinksBySearch(int absorbed, int survivor);
-  template <class Redundant>
-  VESKAR_NO_EXPORT void moveAbsorbedLinks(int absorbed, int survivor, const Redundant& redundant);
-  VESKAR_NO_EXPORT void repriceLinksOf(int survivor);
-  VESKAR_NO_EXPORT bool isSmallestByCachedSize(RSSTRegion* r);
-  VESKAR_NO_EXPORT bool isSmallestByScan(RSSTRegion* r);
-  VESKAR_NO_EXPORT void codeColumnSliding(int x, const int* rows, int count, unsigned char* codes);
-  VESKAR_NO_EXPORT void codeColumnByWindows(int x, const int* rows, int count, unsigned char* codes);
-  VESKAR_NO_EXPORT void recodeReachedPixels(CRSSTContour& list, int label, int x0, int y0, int x1, int y1);
-  VESKAR_NO_EXPORT void recodeEveryPixel(CRSSTContour& list, int label, int x0, int y0, int x1, int y1);
-  struct Paths {
-    void (M_RSST::*firstStageMerges)(uint32_t limit);
-    void (M_RSST::*updateLinks)(int absorbed, int survivor);
-    bool (M_RSST::*isSmallest)(RSSTRegion* r);
-    void (M_RSST::*codeColumn)(int x, const int* rows, int count, unsigned char* codes);
-    void (M_RSST::*recodeContour)(CRSSTContour& list, int label, int x0, int y0, int x1, int y1);
-  };
 
-  Paths paths_;
+  bool literal_ = false;                 // see useLiteralPaths
   ProgressObserver progressObserver_ = nullptr;
   void* progressContext_ = nullptr;
-  unsigned regionFloor_ = 0;             // processFrame's floor, for the last stage of the sequence
-  uint32_t searchMarkValue_ = 0;         // the mark of the current redundancy search
   uint64_t mergeGeneration_ = 0;         // bumps on every merge: cached minima go stale
   EngineScratch* scratch_;               // work tables kept between merges and frames
   FrameWorkspace* frame_ = nullptr;      // what the current frame took; see rsst_freeMemory

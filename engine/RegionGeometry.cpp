@@ -45,6 +45,22 @@ void visitBothContours(const LabelView& view, const CRSSTContour& a, const CRSST
   }
 }
 
+// Calls visit(x, y, facesTarget) for each stored pixel of the contour with
+// fewer pixels (a's on a tie) until visit returns false; the target is the
+// other region.
+template <class Visit>
+void scanSmallerContourAgainstPartner(const LabelView& view, const CRSSTContour& a, const CRSSTContour& b,
+                                      const Visit& visit) {
+  const bool bFewer = b.nPixels < a.nPixels;
+  const CRSSTContour& s = bFewer ? b : a;
+  const int32_t target = (bFewer ? a : b).regionIndex;
+  for (uint32_t i = 0; i < s.nPixels; ++i) {
+    const int x = static_cast<int>(s.pixelX[i]);
+    const int y = static_cast<int>(s.pixelY[i]);
+    if (!visit(x, y, view.touches(target, x, y))) return;
+  }
+}
+
 }  // namespace
 
 double M_RSST::computeShapeComplexity(RSSTRegion* r) {
@@ -83,7 +99,7 @@ void M_RSST::geometricCosts(RSSTRegion* a, RSSTRegion* b, double& borderCost, do
 
 M_RSST::PairMeasures M_RSST::measurePair(RSSTRegion* a, RSSTRegion* b) {
   PairMeasures m;
-  m.colorDistance = colorDistanceOf(a, b);
+  m.colorDistance = modelOf(a).calcDistanceWith(&modelOf(b));
   measureGeometry(a, b, m);
   return m;
 }
@@ -158,25 +174,10 @@ int M_RSST::countImageBorderPixels(RSSTRegion* r) {
   return count;
 }
 
-// Calls visit(x, y, facesTarget) for each stored pixel of the contour with
-// fewer pixels (a's on a tie) until visit returns false; the target is the
-// other region.
-template <class Visit>
-void M_RSST::scanSmallerContourAgainstPartner(RSSTRegion* a, RSSTRegion* b, const Visit& visit) {
-  const LabelView view = LabelView::of(frame().labelMap, width, height);
-  const bool bFewer = contourOf(b).nPixels < contourOf(a).nPixels;
-  const CRSSTContour& s = bFewer ? contourOf(b) : contourOf(a);
-  const int32_t target = contourOf(bFewer ? a : b).regionIndex;
-  for (uint32_t i = 0; i < s.nPixels; ++i) {
-    const int x = static_cast<int>(s.pixelX[i]);
-    const int y = static_cast<int>(s.pixelY[i]);
-    if (!visit(x, y, view.touches(target, x, y))) return;
-  }
-}
-
 bool M_RSST::bImageBorderRegions(RSSTRegion* a, RSSTRegion* b) {
   bool contact = false;
-  scanSmallerContourAgainstPartner(a, b, [&](int x, int y, bool faces) {
+  scanSmallerContourAgainstPartner(LabelView::of(frame().labelMap, width, height), contourOf(a), contourOf(b),
+                                   [&](int x, int y, bool faces) {
     contact = faces && bIsImageBorderPixel(x, y);
     return !contact;
   });
@@ -186,7 +187,8 @@ bool M_RSST::bImageBorderRegions(RSSTRegion* a, RSSTRegion* b) {
 unsigned M_RSST::calcNumberOfCommonPixelsIB(RSSTRegion* a, RSSTRegion* b) {
   unsigned facing = 0;
   bool reachesBand = false;
-  scanSmallerContourAgainstPartner(a, b, [&](int x, int y, bool faces) {
+  scanSmallerContourAgainstPartner(LabelView::of(frame().labelMap, width, height), contourOf(a), contourOf(b),
+                                   [&](int x, int y, bool faces) {
     if (faces) {
       ++facing;
       reachesBand = reachesBand || bIsImageBorderPixel(x, y);

@@ -57,10 +57,7 @@ void M_RSST::rsst_initPL() {
   for (long long p = 0; p < count; ++p) pixelNext[p] = kNoPixel;
 }
 
-void M_RSST::rsst_insertElementRLL(uint32_t node, uint32_t* head) {
-  heap().next(node) = *head;
-  *head = node;
-}
+void M_RSST::rsst_insertElementRLL(uint32_t node, uint32_t* head) { heap().pushNode(node, *head); }
 
 int M_RSST::rsst_searchRLL(uint32_t list, int regionIndex) {
   for (; list != 0; list = heap().next(list)) {
@@ -89,10 +86,10 @@ int M_RSST::rsst_merge2Regions() {
 
 void M_RSST::rsst_updateRegion(RSSTRegion* from, RSSTRegion* into) {
   (this->*jointProperties)(from, into);
-  // Only the contour update keeps the label map, and so the boxes, in step.
-  if (jointProperties != &M_RSST::jointProperties_ColortAndContour) frame().contourBoxes.clear();
   into->pixelCount += from->pixelCount;
-  ++mergeGeneration_;  // before the survivor's links are re-priced with the new count
+  // After the update, which stamps the contour boxes for this merge's
+  // generation, and before the survivor's links are re-priced with the new count.
+  ++mergeGeneration_;
   pixelNext[into->lastPixel] = from->firstPixel;
   into->lastPixel = from->lastPixel;
 }

@@ -71,7 +71,7 @@ class TwoWayLists {
  public:
   explicit TwoWayLists(LinkHeap& links) : links_(links) {}
 
-  bool live(uint32_t node) const { return links_.link(M_RSST::linkOfNode(node)).heapIndex != 0; }
+  bool live(uint32_t node) const { return links_.link(linkOfNode(node)).heapIndex != 0; }
   // The node after node, coming from prev.
   uint32_t following(uint32_t prev, uint32_t node) { return links_.next(node) ^ prev; }
   void advance(uint32_t& prev, uint32_t& node) {
@@ -235,7 +235,7 @@ class FirstStageMerger {
   void moveRecordsHome(const std::vector<uint32_t>& records);
 
   int farEnd(uint32_t node) const {
-    const RSSTLink& link = links_.link(M_RSST::linkOfNode(node));
+    const RSSTLink& link = links_.link(linkOfNode(node));
     return (node & 1) != 0 ? link.regionA : endB(link);
   }
   uint32_t regionIn(uint32_t record) const { return holds_[record] != 0 ? holds_[record] - 1 : record; }
@@ -402,7 +402,7 @@ bool FirstStageMerger::listLinkToAbsorbed(Merge& m, Region& neighbour) {
        lists_.advanceUnlinkingRemoved(neighbour, prev, node)) {
     if (walked++ == kTakeOverWalk) return false;
     if (lists_.live(node) && farEnd(node) == m.b) {
-      m.removed[m.removedCount++] = M_RSST::linkOfNode(node);
+      m.removed[m.removedCount++] = linkOfNode(node);
       return true;
     }
   }
@@ -421,10 +421,10 @@ void FirstStageMerger::orderAsAbsorbedList(Merge& m) {
   uint32_t tail = m.absorbed->linkTail, tailPrev = 0;
   while (front + back < m.removedCount) {
     assert(head != 0 && "every removed link sits on the absorbed list");
-    const int atHead = unmetRemoved(m, front, back, M_RSST::linkOfNode(head));
+    const int atHead = unmetRemoved(m, front, back, linkOfNode(head));
     if (atHead >= 0) std::swap(m.removed[atHead], m.removed[front++]);
     if (front + back == m.removedCount) break;
-    const int atTail = unmetRemoved(m, front, back, M_RSST::linkOfNode(tail));
+    const int atTail = unmetRemoved(m, front, back, linkOfNode(tail));
     if (atTail >= 0) {
       fromBack[back++] = m.removed[atTail];
       std::swap(m.removed[atTail], m.removed[m.removedCount - back]);
@@ -447,7 +447,7 @@ int FirstStageMerger::unmetRemoved(const Merge& m, int front, int back, uint32_t
 Region& FirstStageMerger::takeOverAbsorbedRecord(Merge& m) {
   for (int i = 0; i < m.removedCount; ++i) links_.remove(m.removed[i]);
   for (uint32_t prev = 0, node = m.survivorHead; node != 0; lists_.advance(prev, node)) {
-    RSSTLink& link = links_.link(M_RSST::linkOfNode(node));
+    RSSTLink& link = links_.link(linkOfNode(node));
     if (link.heapIndex != 0) setEndOf(link, node, m.b);
   }
   Region& keeper = *m.absorbed;
@@ -456,7 +456,7 @@ Region& FirstStageMerger::takeOverAbsorbedRecord(Merge& m) {
   // Its changeable links lead the merged list's, in list order: reversed.
   for (uint32_t node = keeper.changeableList; node != kEnd;) {
     const uint32_t after = nextChangeable_[node];
-    const RSSTLink& link = links_.link(M_RSST::linkOfNode(node));
+    const RSSTLink& link = links_.link(linkOfNode(node));
     if (link.heapIndex != 0 && stateOf(link) != kZero) chainChangeable(m, node);
     node = after;
   }
@@ -476,7 +476,7 @@ Region& FirstStageMerger::moveAbsorbedLinks(Merge& m) {
   uint32_t after = 0;
   for (uint32_t prev = 0, node = m.absorbed->linkList; node != 0; prev = node, node = after) {
     after = lists_.following(prev, node);  // before the move rewrites the node's field
-    const uint32_t id = M_RSST::linkOfNode(node);
+    const uint32_t id = linkOfNode(node);
     RSSTLink& link = links_.link(id);
     if (link.heapIndex == 0) continue;
     const int far = farEnd(node);
@@ -508,7 +508,7 @@ void FirstStageMerger::chainChangeable(Merge& m, uint32_t node) {
 // link leaving the zero state may be missing from its far end's changeable
 // list: that end goes stale.
 inline bool FirstStageMerger::reprice(uint32_t node) {
-  RSSTLink& link = links_.link(M_RSST::linkOfNode(node));
+  RSSTLink& link = links_.link(linkOfNode(node));
   double distance = 0;
   const double cost = colorAndSizeCost(&regions_[link.regionA], &regions_[endB(link)], distance);
   if (cost != links_.costInSlot(link.heapIndex)) links_.reprice(link.heapIndex, cost);  // an equal cost would not move
@@ -555,7 +555,7 @@ void FirstStageMerger::repriceChangeable(const Merge& m, Region& keeper) {
   uint32_t* prev = &keeper.changeableList;
   while (*prev != kEnd) {
     const uint32_t node = *prev;
-    const RSSTLink& link = links_.link(M_RSST::linkOfNode(node));
+    const RSSTLink& link = links_.link(linkOfNode(node));
     if (link.heapIndex != 0 && stateOf(link) != kZero && reprice(node)) prev = &nextChangeable_[node];
     else *prev = nextChangeable_[node];
   }
@@ -612,7 +612,7 @@ void M_RSST::merge_AvgColorAndSize(bool recompute, unsigned target) {
   if (regionCount <= limit) return;
   // The skipping loop knows this stage's cost and update; any other pair
   // installed by a caller takes the plain merge step.
-  if (ownPair) (this->*paths_.firstStageMerges)(limit);
+  if (ownPair && !literal_) mergeColorAndSizeSkippingZeroLinks(limit);
   else mergeColorAndSizeStepByStep(limit);
 }
 

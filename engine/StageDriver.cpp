@@ -11,10 +11,6 @@ void M_RSST::runStage(LinkCostFunction cost, void (M_RSST::*setLimits)()) {
     rsst_merge2Regions();
 }
 
-double M_RSST::colorDistanceOf(RSSTRegion* a, RSSTRegion* b) {
-  return modelOf(a).calcDistanceWith(&modelOf(b));
-}
-
 // Area-weighted mean colour distance over all ordered pairs of models, the
 // pair of a model with itself included.
 void M_RSST::updateColorThreshold() {

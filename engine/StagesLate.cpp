@@ -2,6 +2,45 @@
 #include "engine/EngineInternals.h"
 #include "engine/StageSequence.h"
 
+namespace {
+
+using Region = M_RSST::RSSTRegion;
+
+bool isSmallestByScan(const LinkHeap& links, const Region* regions, uint32_t start, const Region* r) {
+  const Region* best = nullptr;
+  uint32_t least = start;
+  links.forEachEnd([&](int32_t index) {
+    if (regions[index].pixelCount < least) {
+      least = regions[index].pixelCount;
+      best = &regions[index];
+    }
+  });
+  return best == r;
+}
+
+uint32_t smallestLiveCount(const LinkHeap& links, const Region* regions) {
+  uint32_t least = UINT32_MAX;
+  links.forEachEnd([&](int32_t index) {
+    if (regions[index].pixelCount < least) least = regions[index].pixelCount;
+  });
+  return least;
+}
+
+// Given the least live count, only a region of that size can be the one; the
+// scan then stops at the first region of that size.
+bool isSmallestByCount(const LinkHeap& links, const Region* regions, uint32_t start, uint32_t least, const Region* r) {
+  if (least >= start || r->pixelCount != least) return false;
+  const Region* first = nullptr;
+  links.forEachEnd([&](int32_t index) {
+    if (regions[index].pixelCount != least) return false;
+    first = &regions[index];
+    return true;
+  });
+  return first == r;
+}
+
+}  // namespace
+
 void M_RSST::merge_RemoveComplex() { runStage(&M_RSST::linkCost_RemoveComplex); }
 void M_RSST::merge_RemoveVeryComplex() { runStage(&M_RSST::linkCost_RemoveVeryComplex); }
 void M_RSST::merge_RemoveJagged() { runStage(&M_RSST::linkCost_RemoveJagged); }
@@ -76,7 +115,7 @@ double M_RSST::linkCost_MediumAndSimpler(RSSTRegion* a, RSSTRegion* b) {
 }
 
 // The stage table's entry for the last stage: the floor is processFrame's.
-void M_RSST::forceSmallestAboveFloor() { merge_ForceSmallest(regionFloor_); }
+void M_RSST::forceSmallestAboveFloor() { merge_ForceSmallest(frame().regionFloor); }
 
 // Eligibility depends on which region is the smallest right now, so every
 // merge is followed by a full recalculation.
@@ -96,47 +135,15 @@ double M_RSST::linkCost_ForceSmallest(RSSTRegion* a, RSSTRegion* b) {
   return kBlockingCost;
 }
 
-// Pixel counts change only in merges, so the smallest live count holds
-// until the next one.
-uint32_t M_RSST::smallestLiveCount() {
-  uint32_t& smallestCount = scratch_->smallestCount;
-  if (scratch_->smallestGeneration != mergeGeneration_) {
-    smallestCount = UINT32_MAX;
-    for (uint32_t k = 1; k <= heap().size(); ++k)
-      for (int index : {heap().atSlot(k).regionA, heap().atSlot(k).regionB})
-        if (regions[index].pixelCount < smallestCount) smallestCount = regions[index].pixelCount;
-    scratch_->smallestGeneration = mergeGeneration_;
-  }
-  return smallestCount;
-}
-
 // Among regions of equal size the first met in the heap scan wins; the scan
 // sees the heap order of the moment, even in the middle of a recalculation.
-bool M_RSST::bIsSmallest(RSSTRegion* r) { return (this->*paths_.isSmallest)(r); }
-
-bool M_RSST::isSmallestByScan(RSSTRegion* r) {
-  const RSSTRegion* best = nullptr;
-  uint32_t least = static_cast<uint32_t>(static_cast<int>(height) * static_cast<int>(width));
-  for (uint32_t k = 1; k <= heap().size(); ++k)
-    for (int index : {heap().atSlot(k).regionA, heap().atSlot(k).regionB})
-      if (regions[index].pixelCount < least) {
-        least = regions[index].pixelCount;
-        best = &regions[index];
-      }
-  return best == r;
-}
-
-// Only a region of the smallest size can be the one; the scan then stops at
-// the first region of that size.
-bool M_RSST::isSmallestByCachedSize(RSSTRegion* r) {
-  if (heap().size() == 0) return false;
-  const uint32_t least = smallestLiveCount();
+bool M_RSST::bIsSmallest(RSSTRegion* r) {
   const uint32_t start = static_cast<uint32_t>(static_cast<int>(height) * static_cast<int>(width));
-  if (least >= start || r->pixelCount != least) return false;
-  for (uint32_t k = 1; k <= heap().size(); ++k)
-    for (int index : {heap().atSlot(k).regionA, heap().atSlot(k).regionB})
-      if (regions[index].pixelCount == least) return &regions[index] == r;
-  return false;
+  if (literal_) return isSmallestByScan(heap(), regions, start, r);
+  if (heap().size() == 0) return false;
+  SmallestCount& smallest = scratch_->smallest;
+  if (smallest.generation != mergeGeneration_) smallest = {mergeGeneration_, smallestLiveCount(heap(), regions)};
+  return isSmallestByCount(heap(), regions, start, smallest.count, r);
 }
 
 void M_RSST::setSmallSizeLimitFromArea() {

@@ -95,8 +95,6 @@ class EngineProbe : public M_RSST {
   using M_RSST::costInSlot;
   using M_RSST::linkRecord;
   using M_RSST::nextNode;
-  using M_RSST::linkOfNode;
-  using M_RSST::nodeOf;
   using M_RSST::regionCount;
   using M_RSST::regions;
   using M_RSST::regionDescriptors;
@@ -104,7 +102,6 @@ class EngineProbe : public M_RSST {
   using M_RSST::RSSTRegionDescriptors;
   using M_RSST::pixelNext;
   using M_RSST::forEachPixelOf;
-  using M_RSST::kNoPixel;
   using M_RSST::linkCost;
   using M_RSST::jointProperties;
   using M_RSST::contours;

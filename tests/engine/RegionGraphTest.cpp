@@ -29,7 +29,7 @@ void buildUniformGraph(EngineProbe& engine, S_CImageStorage& image) {
 std::vector<Pair> linksOfList(EngineProbe& engine, uint32_t node) {
   std::vector<Pair> links;
   for (; node != 0; node = engine.nextNode(node)) {
-    const RSSTLink& link = engine.linkRecord(EngineProbe::linkOfNode(node));
+    const RSSTLink& link = engine.linkRecord(linkOfNode(node));
     links.emplace_back(link.regionA, link.regionB);
   }
   return links;
@@ -67,7 +67,7 @@ TEST_F(GraphConstructionTest, ListsHoldNewestLinkFirstAndRegionsStartAsTheirPixe
     EXPECT_EQ(region.pixelCount, 1u);
     EXPECT_EQ(region.firstPixel, static_cast<uint32_t>(p));
     EXPECT_EQ(region.lastPixel, static_cast<uint32_t>(p));
-    EXPECT_EQ(engine.pixelNext[p], EngineProbe::kNoPixel);
+    EXPECT_EQ(engine.pixelNext[p], kNoPixel);
     EXPECT_EQ(region.meanU, engine.frame().smoothU.getPtr2Array()[p % 4][p / 4]);
   }
 }
@@ -356,7 +356,7 @@ std::vector<std::string> graphAfterFirstStage(S_CImageStorage& image, unsigned l
     engine.forEachPixelOf(region, [&](uint32_t p) { line += " " + std::to_string(p); });
     line += " links";
     for (uint32_t node = region.linkList; node != 0; node = engine.nextNode(node)) {
-      const RSSTLink& link = engine.linkRecord(EngineProbe::linkOfNode(node));
+      const RSSTLink& link = engine.linkRecord(linkOfNode(node));
       if (link.heapIndex != 0) line += " " + std::to_string(link.regionA) + "-" + std::to_string(link.regionB);
     }
     add(line);

@@ -251,7 +251,7 @@ class SmallAndIncludedTest : public testing::Test {
     for (auto it = live.rbegin(); it != live.rend(); ++it) {
       const uint32_t id = ++used;
       probe.linkRecord(id) = RSSTLink{*it ? 1u : 0u, 0, 1, {head, 0}};
-      head = EngineProbe::nodeOf(id, 0);
+      head = nodeOf(id, 0);
     }
     return head;
   }
