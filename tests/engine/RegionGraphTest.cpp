@@ -73,7 +73,7 @@ TEST_F(GraphConstructionTest, ListsHoldNewestLinkFirstAndRegionsStartAsTheirPixe
 }
 
 // On a flat image every cost is 0, so the order of merges is the tie rules alone.
-// Both redundancy searches (reference and fast) must give the same order.
+// Both redundancy searches (literal and fast) must give the same order.
 class UniformMergeOrderTest : public testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
@@ -117,7 +117,7 @@ TEST_P(UniformMergeOrderTest, DeadNodesCountForTheSearchButNotForCountLinks) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothSearches, UniformMergeOrderTest, testing::Values(true, false),
-                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "Reference" : "Fast"; });
+                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "Literal" : "Fast"; });
 
 class LinkHeapTest : public testing::Test {
  protected:
@@ -260,16 +260,16 @@ TEST_F(HeapInvariantTest, HoldAfterEveryMergeDownToTwoRegions) {
   EXPECT_EQ(liveRegions(engine).size(), 2u);
 }
 
-TEST_F(HeapInvariantTest, ReferenceAndFastSearchesMergeAlike) {
-  EngineProbe reference;
-  reference.useLiteralPaths(true);
-  buildGraph(reference, image);
+TEST_F(HeapInvariantTest, LiteralAndFastSearchesMergeAlike) {
+  EngineProbe literal;
+  literal.useLiteralPaths(true);
+  buildGraph(literal, image);
   while (engine.regionCount > 20) {
-    ASSERT_EQ(engine.topLink(), reference.topLink());
+    ASSERT_EQ(engine.topLink(), literal.topLink());
     engine.rsst_merge2Regions();
-    reference.rsst_merge2Regions();
+    literal.rsst_merge2Regions();
   }
-  EXPECT_EQ(engine.heapSize(), reference.heapSize());
+  EXPECT_EQ(engine.heapSize(), literal.heapSize());
 }
 
 TEST_F(HeapInvariantTest, RecalculatedCostsRebuildAValidHeap) {

@@ -188,14 +188,14 @@ TEST_F(GradientTest, NoisyGradientGivesWellFormedRegions) {
 
 // Regression: the fast smallest-region search forced different merges from
 // the literal scan once a merge had changed the minimum size.
-TEST(WholeFrameSearchTest, ReferenceAndFastSearchesSegmentAlike) {
+TEST(WholeFrameSearchTest, LiteralAndFastSearchesSegmentAlike) {
   S_CImageStorage image;
   drawNoisyScene(image, {"RGB", "KWY", "CMO"}, 8, 20, 21);
-  EngineProbe fast, reference;
-  reference.useLiteralPaths(true);
-  S_RegionStorage fastResult, referenceResult;
+  EngineProbe fast, literal;
+  literal.useLiteralPaths(true);
+  S_RegionStorage fastResult, literalResult;
   fast.processFrame(image, fastResult, 6, 0, 0);
-  reference.processFrame(image, referenceResult, 6, 0, 0);
-  EXPECT_EQ(labelsOf(fastResult), labelsOf(referenceResult));
-  EXPECT_EQ(coloursOf(fastResult), coloursOf(referenceResult));
+  literal.processFrame(image, literalResult, 6, 0, 0);
+  EXPECT_EQ(labelsOf(fastResult), labelsOf(literalResult));
+  EXPECT_EQ(coloursOf(fastResult), coloursOf(literalResult));
 }

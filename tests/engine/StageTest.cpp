@@ -72,9 +72,9 @@ struct Frame {
   int radius;
 };
 
-Frame segment(S_CImageStorage& image, unsigned wanted, unsigned regionFloor, bool reference) {
+Frame segment(S_CImageStorage& image, unsigned wanted, unsigned regionFloor, bool literal) {
   CheckedProbe probe;
-  probe.useLiteralPaths(reference);
+  probe.useLiteralPaths(literal);
   S_RegionStorage result;
   probe.processFrame(image, result, wanted, regionFloor, 0);
   EXPECT_EQ(probe.faults, std::vector<std::string>());
@@ -288,11 +288,11 @@ namespace {
 // bIsSmallest over regions of the given sizes with the heap slots holding the
 // given (regionA, regionB) links in order, on a 10 x 10 working area.
 std::vector<bool> smallestFlags(const std::vector<uint32_t>& sizes, const std::vector<std::pair<int, int>>& slots,
-                                bool reference) {
+                                bool literal) {
   EngineProbe probe;
   probe.width = 10;
   probe.height = 10;
-  probe.useLiteralPaths(reference);
+  probe.useLiteralPaths(literal);
   std::vector<EngineProbe::RSSTRegion> regions(sizes.size());
   for (std::size_t i = 0; i < sizes.size(); ++i) regions[i].pixelCount = sizes[i];
   probe.heap().allocate(static_cast<uint32_t>(slots.size()));
@@ -307,15 +307,15 @@ std::vector<bool> smallestFlags(const std::vector<uint32_t>& sizes, const std::v
 }  // namespace
 
 TEST(SmallestRegionTest, TiesGoToTheFirstRegionInHeapSlotOrder) {
-  for (const bool reference : {true, false}) {
+  for (const bool literal : {true, false}) {
     using Flags = std::vector<bool>;
-    EXPECT_EQ(smallestFlags({5, 3, 3, 7}, {{0, 2}, {1, 3}}, reference), (Flags{false, false, true, false}));
-    EXPECT_EQ(smallestFlags({5, 3, 3, 7}, {{1, 2}, {0, 3}}, reference), (Flags{false, true, false, false}));
-    EXPECT_EQ(smallestFlags({5, 3, 3, 7}, {{0, 3}, {2, 1}}, reference), (Flags{false, false, true, false}));
-    EXPECT_EQ(smallestFlags({5, 3, 3, 7}, {}, reference), (Flags{false, false, false, false}));
+    EXPECT_EQ(smallestFlags({5, 3, 3, 7}, {{0, 2}, {1, 3}}, literal), (Flags{false, false, true, false}));
+    EXPECT_EQ(smallestFlags({5, 3, 3, 7}, {{1, 2}, {0, 3}}, literal), (Flags{false, true, false, false}));
+    EXPECT_EQ(smallestFlags({5, 3, 3, 7}, {{0, 3}, {2, 1}}, literal), (Flags{false, false, true, false}));
+    EXPECT_EQ(smallestFlags({5, 3, 3, 7}, {}, literal), (Flags{false, false, false, false}));
     // Nothing is smaller than the working area: no region is the smallest.
-    EXPECT_EQ(smallestFlags({100, 100}, {{0, 1}}, reference), (Flags{false, false}));
-    EXPECT_EQ(smallestFlags({100, 99}, {{0, 1}}, reference), (Flags{false, true}));
+    EXPECT_EQ(smallestFlags({100, 100}, {{0, 1}}, literal), (Flags{false, false}));
+    EXPECT_EQ(smallestFlags({100, 99}, {{0, 1}}, literal), (Flags{false, true}));
   }
 }
 
@@ -416,9 +416,9 @@ TEST(StageSequenceTest, RequestedCountsAreMetExactlyWithContiguousLabels) {
 // field, is re-priced inside that merge and must already see the merged pair
 // (10 pels) as the smallest region, not a smallest size cached before the merge.
 TEST(ForceStageTest, RepricingInsideAMergeSeesTheMergedSizes) {
-  for (const bool reference : {true, false}) {
+  for (const bool literal : {true, false}) {
     StageProbe probe;
-    probe.useLiteralPaths(reference);
+    probe.useLiteralPaths(literal);
     probe.prepare({"gggggggg", "gggggggg", "ggRRYYgg", "ggRRYYgg", "ggggYYgg", "gggggggg"}, 3);
     probe.includedSizeLimit = 0;
     probe.linkCost = &StageProbe::linkCost_ForceSmallest;
@@ -428,7 +428,7 @@ TEST(ForceStageTest, RepricingInsideAMergeSeesTheMergedSizes) {
     const RSSTLink& left = probe.linkInSlot(1);
     const double fresh = probe.linkCost_ForceSmallest(&probe.regions[left.regionA], &probe.regions[left.regionB]);
     EXPECT_LT(fresh, EngineProbe::kBlockingCost);
-    EXPECT_EQ(probe.costInSlot(1), fresh) << (reference ? "reference" : "fast");
+    EXPECT_EQ(probe.costInSlot(1), fresh) << (literal ? "literal" : "fast");
   }
 }
 
@@ -441,10 +441,10 @@ class FastPathTest : public testing::TestWithParam<std::pair<int, int>> {
     const std::vector<std::pair<unsigned, unsigned>> requests = {{0, 255}, {2, 0}, {10, 0}, {40, 0}};
     for (const auto& [wanted, regionFloor] : requests) {
       const Frame fast = segment(image, wanted, regionFloor, false);
-      const Frame reference = segment(image, wanted, regionFloor, true);
+      const Frame literal = segment(image, wanted, regionFloor, true);
       EXPECT_EQ(fast.radius, GetParam().second);
-      EXPECT_EQ(fast.regions, reference.regions) << wanted;
-      EXPECT_TRUE(fast.labels == reference.labels) << "label maps differ for wanted " << wanted;
+      EXPECT_EQ(fast.regions, literal.regions) << wanted;
+      EXPECT_TRUE(fast.labels == literal.labels) << "label maps differ for wanted " << wanted;
     }
   }
 };
