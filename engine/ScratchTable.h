@@ -46,7 +46,6 @@ class FrameBlock {
     return data_.get();
   }
   T* get() const { return data_.get(); }
-  T& operator[](std::size_t i) const { return data_.get()[i]; }
 
  private:
   struct Free {
