@@ -297,7 +297,7 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   bool literal_ = false;                 // see useLiteralPaths
   ProgressObserver progressObserver_ = nullptr;
   void* progressContext_ = nullptr;
-  uint64_t mergeGeneration_ = 0;         // bumps on every merge: cached minima go stale
+  uint64_t mergeGeneration_ = 0;         // bumps on every merge: what was cached of the graph goes stale
   EngineScratch* scratch_;               // work tables kept between merges and frames
   FrameWorkspace* frame_ = nullptr;      // what the current frame took; see rsst_freeMemory
 };
