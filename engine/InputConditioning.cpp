@@ -6,6 +6,7 @@
 
 #include "color/T_ColorConverter.h"
 #include "engine/EngineInternals.h"
+#include "engine/WorkSplit.h"
 
 namespace {
 
@@ -50,22 +51,26 @@ void M_RSST::convertInput2LUV(S_CImageStorage* image, unsigned margin) {
   double** planeU = frame().smoothU.allocateArray(width, height);
   double** planeV = frame().smoothV.allocateArray(width, height);
   const short offset = static_cast<short>(margin);
-  LuvOfRecentColors toLuv;
   E_Rgb** rgb = image->getPrimaryColor() == CM_RGB ? image->getRgbArray() : nullptr;
-  for (int x = 0; x < width; ++x) {
-    for (int y = 0; y < height; ++y) {
-      unsigned char r = 0, g = 0, b = 0;
-      if (rgb != nullptr) {
-        const E_Rgb& pixel = rgb[offset + x][offset + y];
-        r = pixel.r;
-        g = pixel.g;
-        b = pixel.b;
-      } else {
-        image->readPixelRgb(static_cast<short>(offset + x), static_cast<short>(offset + y), &r, &g, &b);
+  // Each part remembers its own recent colours: a colour converts to the same
+  // values whichever part meets it first.
+  splitWork(threads, width, [&](unsigned, long long x0, long long x1) {
+    LuvOfRecentColors toLuv;
+    for (int x = static_cast<int>(x0); x < x1; ++x) {
+      for (int y = 0; y < height; ++y) {
+        unsigned char r = 0, g = 0, b = 0;
+        if (rgb != nullptr) {
+          const E_Rgb& pixel = rgb[offset + x][offset + y];
+          r = pixel.r;
+          g = pixel.g;
+          b = pixel.b;
+        } else {
+          image->readPixelRgb(static_cast<short>(offset + x), static_cast<short>(offset + y), &r, &g, &b);
+        }
+        toLuv.convert(r, g, b, planeL[x][y], planeU[x][y], planeV[x][y]);
       }
-      toLuv.convert(r, g, b, planeL[x][y], planeU[x][y], planeV[x][y]);
     }
-  }
+  });
 }
 
 namespace {
@@ -101,17 +106,29 @@ void blurColumn(const double* left, const double* middle, const double* right, d
   if (height > 1) out[height - 1] = pixel(height - 2, height - 1, height - 1);
 }
 
-// One pass with clamped borders, in place: only the two columns it has
-// overwritten last are kept as they were.
-void blurPass(double** plane, std::vector<double>& previous, std::vector<double>& current,
-              const double kernel[3][3], int width, int height) {
-  std::copy(plane[0], plane[0] + height, current.begin());
-  std::copy(current.begin(), current.end(), previous.begin());
-  for (int x = 0; x < width; ++x) {
-    const double* right = x + 1 < width ? plane[x + 1] : current.data();
+// The input columns just outside a band, x0 - 1 and x1 (clamped), copied
+// before any band of the pass writes.
+struct BandEdges {
+  std::vector<double> left, right;
+};
+
+BandEdges bandEdges(double** plane, int x0, int x1, int width, int height) {
+  const double* left = plane[x0 > 0 ? x0 - 1 : 0];
+  const double* right = plane[x1 < width ? x1 : width - 1];
+  return BandEdges{std::vector<double>(left, left + height), std::vector<double>(right, right + height)};
+}
+
+// One pass with clamped borders, in place, over columns x0 to x1 - 1: only the
+// two columns it has overwritten last are kept as they were.
+void blurBand(double** plane, const BandEdges& edges, std::vector<double>& previous, std::vector<double>& current,
+              const double kernel[3][3], int x0, int x1, int height) {
+  std::copy(plane[x0], plane[x0] + height, current.begin());
+  std::copy(edges.left.begin(), edges.left.end(), previous.begin());
+  for (int x = x0; x < x1; ++x) {
+    const double* right = x + 1 < x1 ? plane[x + 1] : edges.right.data();
     blurColumn(previous.data(), current.data(), right, plane[x], kernel, height);
     std::swap(previous, current);
-    if (x + 1 < width) std::copy(plane[x + 1], plane[x + 1] + height, current.begin());
+    if (x + 1 < x1) std::copy(plane[x + 1], plane[x + 1] + height, current.begin());
   }
 }
 
@@ -126,7 +143,18 @@ void M_RSST::gaussianBlur() {
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) k[i][j] = g[i] * g[j];
   if (width <= 0 || height <= 0) return;
-  std::vector<double> previous(height), current(height);
-  for (int pass = 0; pass < 2; ++pass)
-    for (int p = 0; p < 3; ++p) blurPass(planes[p], previous, current, k, width, height);
+  const unsigned parts = partCount(threads, width);
+  std::vector<BandEdges> edges(3 * parts);
+  for (int pass = 0; pass < 2; ++pass) {
+    for (unsigned part = 0; part < parts; ++part)
+      for (int p = 0; p < 3; ++p)
+        edges[3 * part + p] = bandEdges(planes[p], static_cast<int>(partStart(width, parts, part)),
+                                        static_cast<int>(partStart(width, parts, part + 1)), width, height);
+    splitWork(parts, width, [&](unsigned part, long long x0, long long x1) {
+      std::vector<double> previous(height), current(height);
+      for (int p = 0; p < 3; ++p)
+        blurBand(planes[p], edges[3 * part + p], previous, current, k, static_cast<int>(x0), static_cast<int>(x1),
+                 height);
+    });
+  }
 }

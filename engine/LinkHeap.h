@@ -82,6 +82,20 @@ class LinkHeap {
     return upHeap(id);
   }
 
+  // Writes link id and its slot as push would, with the nodes after its two
+  // list nodes, but lets it rise only in riseInOrder: links of other ids may
+  // be written at the same time.
+  void fill(uint32_t id, int32_t regionA, int32_t regionB, double cost, uint32_t nextA, uint32_t nextB) {
+    links_[id] = RSSTLink{0, regionA, regionB, {nextA, nextB}};
+    slots_[id] = Slot{cost, id};
+  }
+
+  // Lets the filled links 1..count rise one after the other: the heap that
+  // pushing them in id order builds.
+  void riseInOrder(uint32_t count) {
+    while (size_ < count) upHeap(++size_);
+  }
+
   // A new cost for the link in slot k; the heap is restored around it.
   uint32_t reprice(uint32_t k, double cost) {
     slots_[k].cost = cost;

@@ -1,9 +1,11 @@
 // Every photo of the golden set, segmented with and without a region count,
-// must give its kept label map byte for byte.
+// on one thread and on two, must give its kept label map byte for byte.
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <tuple>
 
 #include "support/GoldenMaps.h"
 
@@ -18,12 +20,14 @@ std::string readText(const std::string& path) {
   return text.str();
 }
 
-class GoldenMapTest : public testing::TestWithParam<GoldenImage> {};
+class GoldenMapTest : public testing::TestWithParam<std::tuple<GoldenImage, unsigned>> {};
 
 TEST_P(GoldenMapTest, EveryRequestGivesTheKeptLabelMap) {
-  const std::string name = GetParam().name;
+  const GoldenImage& photo = std::get<0>(GetParam());
+  const unsigned threads = std::get<1>(GetParam());
+  const std::string name = photo.name;
   S_CImageStorage image;
-  ASSERT_EQ(readPpm(dataPath(GetParam().input), image), "");
+  ASSERT_EQ(readPpm(dataPath(photo.input), image), "");
   std::vector<GoldenMap> golden;
   ASSERT_EQ(parseGoldenMaps(readText(dataPath("golden/" + name + ".labels")), golden), "") << name << ".labels";
   ASSERT_EQ(golden.size(), kGoldenRequests.size()) << name << ".labels holds another set of requests";
@@ -31,14 +35,17 @@ TEST_P(GoldenMapTest, EveryRequestGivesTheKeptLabelMap) {
     const GoldenRequest request = kGoldenRequests[i];
     ASSERT_EQ(golden[i].request.wanted, request.wanted) << name;
     ASSERT_EQ(golden[i].request.regionFloor, request.regionFloor) << name;
-    const GoldenMap actual = segmentForGolden(image, request);
+    const GoldenMap actual = segmentForGolden(image, request, threads);
     EXPECT_EQ(describeDifference(golden[i], actual), "")
-        << name << " segmented with wanted " << request.wanted << ", floor " << request.regionFloor;
+        << name << " segmented with wanted " << request.wanted << ", floor " << request.regionFloor << " on "
+        << threads << " thread(s)";
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Photos, GoldenMapTest, testing::ValuesIn(kGoldenImages),
-                         [](const testing::TestParamInfo<GoldenImage>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Photos, GoldenMapTest, testing::Combine(testing::ValuesIn(kGoldenImages), testing::Values(1u, 2u)),
+                         [](const testing::TestParamInfo<GoldenMapTest::ParamType>& info) {
+                           return std::get<0>(info.param).name + "_threads" + std::to_string(std::get<1>(info.param));
+                         });
 
 // The comparison itself: a difference must be found and located, identity must pass.
 TEST(GoldenMapFormatTest, RoundTripsAndLocatesTheFirstDifference) {

@@ -35,8 +35,8 @@ extern const std::vector<GoldenRequest> kGoldenRequests;
 // PPM (binary P6 or plain P3, maximum 255) into an RGB image; returns an error text, empty on success.
 std::string readPpm(const std::string& path, S_CImageStorage& image);
 
-// Segments the image with a fresh engine as Dornick does (margin 0).
-GoldenMap segmentForGolden(S_CImageStorage& image, GoldenRequest request);
+// Segments the image with a fresh engine as Dornick does (margin 0), on the given number of threads.
+GoldenMap segmentForGolden(S_CImageStorage& image, GoldenRequest request, unsigned threads = 1);
 
 // The maps of one image, one run-length coded text block per request.
 std::string formatGoldenMaps(const std::string& imageName, const std::vector<GoldenMap>& maps);
