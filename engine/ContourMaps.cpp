@@ -7,6 +7,7 @@
 
 #include "engine/EngineInternals.h"
 #include "engine/LabelView.h"
+#include "engine/WorkSplit.h"
 #include "storage/Report.h"
 
 namespace {
@@ -247,42 +248,70 @@ void M_RSST::extractContours() {
   std::vector<PixelBox>& boxes = frame().contourBoxes;
   boxes.assign(static_cast<std::size_t>(contourCount), PixelBox{width, height, -1, -1});
   frame().boxesGeneration = mergeGeneration_;
-  int next = 0;
-  forEachLiveRegion([&](int index, uint32_t) {
+  std::vector<int> order;
+  std::vector<uint64_t> sizes;
+  forEachLiveRegion([&](int index, uint32_t pixelCount) {
+    const int next = static_cast<int>(order.size());
     if (next >= contourCount) reportFatal("M_RSST::extractContours(...) -> Number of conours Excided!");
-    RSSTRegion& region = regions[index];
     regionDescriptors[index].contourIndex = next;
     contours[next].reset(width, height);
     contours[next].regionIndex = index;
-    PixelBox& box = boxes[next];
-    forEachPixelOf(region, [&](uint32_t p) {
-      const int x = static_cast<int>(p % width);
-      const int y = static_cast<int>(p / width);
-      map[x][y] = index;
-      box.add(x, y);
-    });
-    ++next;
+    order.push_back(index);
+    sizes.push_back(pixelCount);
   });
-  // Column by column, top to bottom: the order every contour lists its pixels in.
-  const LabelView view = LabelView::of(frame().labelMap, width, height);
-  ColumnCoder coder{JaggednessWindow{jaggednessRadius, width, height}, map, regionDescriptors, contourCount,
-                    frame().bandCounts};
-  std::vector<int> rows;
-  std::vector<unsigned char> codes;
-  for (int x = 0; x < width; ++x) {
-    rows.clear();
-    for (int y = 0; y < height; ++y)
-      if (view.isContour(x, y)) rows.push_back(y);
-    codes.assign(rows.size(), 0);
-    if (literal_) coder.byWindows(x, rows.data(), static_cast<int>(rows.size()), codes.data());
-    else coder.sliding(x, rows.data(), static_cast<int>(rows.size()), codes.data());
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-      const int y = rows[i];
-      contours[regionDescriptors[map[x][y]].contourIndex].addContourPixel(
-          x, y, static_cast<float>(computeCPointLength(x, y)), codes[i]);
+  // Regions own their pixels and boxes: parts of about equal area label them at once.
+  splitWorkByWeight(threads, sizes, [&](unsigned, long long begin, long long end) {
+    for (long long next = begin; next < end; ++next) {
+      const int index = order[next];
+      PixelBox& box = boxes[next];
+      forEachPixelOf(regions[index], [&](uint32_t p) {
+        const int x = static_cast<int>(p % width);
+        const int y = static_cast<int>(p / width);
+        map[x][y] = index;
+        box.add(x, y);
+      });
     }
-  }
-  std::vector<uint16_t>().swap(frame().bandCounts);
+  });
+  listContourPixels();
+}
+
+// Column by column, top to bottom: the order every contour lists its pixels
+// in. Bands of columns are coded at once, each with a coder of its own, and
+// then parts of the contours list theirs, each part reading the bands in order.
+void M_RSST::listContourPixels() {
+  int32_t** map = frame().labelMap.getPtr2Array();
+  struct CodedPixel {
+    int x, y;
+    int contour;
+    unsigned char code;
+  };
+  const LabelView view = LabelView::of(frame().labelMap, width, height);
+  std::vector<std::vector<CodedPixel>> coded(partCount(threads, width));
+  splitWork(threads, width, [&](unsigned part, long long x0, long long x1) {
+    std::vector<uint16_t> counts;
+    ColumnCoder coder{JaggednessWindow{jaggednessRadius, width, height}, map, regionDescriptors, contourCount, counts};
+    std::vector<int> rows;
+    std::vector<unsigned char> codes;
+    for (int x = static_cast<int>(x0); x < x1; ++x) {
+      rows.clear();
+      for (int y = 0; y < height; ++y)
+        if (view.isContour(x, y)) rows.push_back(y);
+      codes.assign(rows.size(), 0);
+      if (literal_) coder.byWindows(x, rows.data(), static_cast<int>(rows.size()), codes.data());
+      else coder.sliding(x, rows.data(), static_cast<int>(rows.size()), codes.data());
+      for (std::size_t i = 0; i < rows.size(); ++i)
+        coded[part].push_back({x, rows[i], regionDescriptors[map[x][rows[i]]].contourIndex, codes[i]});
+    }
+  });
+  std::vector<uint64_t> listed(static_cast<std::size_t>(contourCount), 0);
+  for (const std::vector<CodedPixel>& pixels : coded)
+    for (const CodedPixel& c : pixels) ++listed[c.contour];
+  splitWorkByWeight(threads, listed, [&](unsigned, long long begin, long long end) {
+    for (const std::vector<CodedPixel>& pixels : coded)
+      for (const CodedPixel& c : pixels)
+        if (c.contour >= begin && c.contour < end)
+          contours[c.contour].addContourPixel(c.x, c.y, static_cast<float>(computeCPointLength(c.x, c.y)), c.code);
+  });
 }
 
 // A merge only turns from's pixels into's label, so a code can change only

@@ -60,7 +60,6 @@ struct FrameWorkspace {
   T_Array<uint32_t> contourDumpMap;
   std::unique_ptr<CRSSTContour[]> contours;
   std::unique_ptr<CLUVColorModel[]> colorModels;
-  std::vector<uint16_t> bandCounts;   // label band of the contour extraction, while it runs
   std::vector<int32_t> windowCounts;  // summed-area table of the jaggedness recount
   // Each contour's region's pixel box, by contour index, for the merge
   // generation boxesGeneration: the contour update carries them over to the

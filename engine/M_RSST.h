@@ -289,6 +289,7 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
   VESKAR_NO_EXPORT inline CRSSTContour& contourOf(const RSSTRegion* r);
   VESKAR_NO_EXPORT inline CLUVColorModel& modelOf(const RSSTRegion* r);
   VESKAR_NO_EXPORT inline const PixelBox* knownBoxOf(const RSSTRegion* r);
+  VESKAR_NO_EXPORT void listContourPixels();
 
   // The first stage's merge loops, fast and literal.
   VESKAR_NO_EXPORT void mergeColorAndSizeSkippingZeroLinks(uint32_t limit);
