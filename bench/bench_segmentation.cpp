@@ -30,14 +30,16 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kUsage =
-    "usage: bench_segmentation [--sizes WxH,...|none] [--counts N,...] [--runs N] [photo ...]\n"
-    "  defaults: --sizes 640x480,1000x1000,2560x1600 --counts 0,2,10,40 --runs 3\n"
+    "usage: bench_segmentation [--sizes WxH,...|none] [--counts N,...] [--threads N,...] [--runs N] [photo ...]\n"
+    "  defaults: --sizes 640x480,1000x1000,2560x1600 --counts 0,2,10,40 --threads 1 --runs 3\n"
+    "  the runs of each thread count alternate, and each step's speed-up over the first count is listed\n"
     "  count 0 lets the merging rules decide (wanted 0, floor 255); N forces N regions (floor 0)\n"
     "  photos are read as Dornick reads them (PNG, JPEG, PNM, ...); their loading is timed too\n";
 
 struct Options {
   std::vector<std::pair<int, int>> sizes{{640, 480}, {1000, 1000}, {2560, 1600}};
   std::vector<unsigned> counts{0, 2, 10, 40};
+  std::vector<unsigned> threads{1};
   int runs = 3;
   std::vector<std::string> photos;
 };
@@ -105,21 +107,22 @@ std::vector<std::pair<int, int>> parseSizes(const std::string& text) {
   return sizes;
 }
 
-std::vector<unsigned> parseCounts(const std::string& text) {
-  std::vector<unsigned> counts;
+std::vector<unsigned> parseNumbers(const std::string& text, long low, long high, const char* what) {
+  std::vector<unsigned> numbers;
   for (const std::string& item : splitList(text))
-    counts.push_back(static_cast<unsigned>(parseNumber(item, 0, 2048, "count")));
-  return counts;
+    numbers.push_back(static_cast<unsigned>(parseNumber(item, low, high, what)));
+  return numbers;
 }
 
 Options parseOptions(int argc, char** argv) {
   Options options;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    const bool takesValue = arg == "--sizes" || arg == "--counts" || arg == "--runs";
+    const bool takesValue = arg == "--sizes" || arg == "--counts" || arg == "--threads" || arg == "--runs";
     if (takesValue && i + 1 >= argc) usageError(arg + " needs a value");
     if (arg == "--sizes") options.sizes = parseSizes(argv[++i]);
-    else if (arg == "--counts") options.counts = parseCounts(argv[++i]);
+    else if (arg == "--counts") options.counts = parseNumbers(argv[++i], 0, 2048, "count");
+    else if (arg == "--threads") options.threads = parseNumbers(argv[++i], 1, 1024, "thread count");
     else if (arg == "--runs") options.runs = static_cast<int>(parseNumber(argv[++i], 1, 1000, "run count"));
     else if (arg == "--help" || arg == "-h") usageError("help");
     else if (arg.rfind("--", 0) == 0) usageError("unknown option " + arg);
@@ -277,6 +280,7 @@ RunTimes timeOneRun(TimedEngine& engine, S_CImageStorage& image, S_RegionStorage
 // Medians of one image at one wanted count, with the region count after each step.
 struct CaseResult {
   unsigned count = 0;
+  unsigned threads = 1;
   std::vector<StepMark> marks;  // of the last run: merging is deterministic, so any run would do
   std::vector<double> stepMs;
   double releaseMs = 0;
@@ -303,18 +307,34 @@ CaseResult summarise(const std::vector<RunTimes>& runs) {
   return result;
 }
 
-CaseResult runCase(TimedEngine& engine, S_CImageStorage& image, unsigned count, int runCount) {
+// One case per thread count, their runs alternating so that a change of load
+// on the machine meets them all alike.
+std::vector<CaseResult> runCases(TimedEngine& engine, S_CImageStorage& image, unsigned count,
+                                 const std::vector<unsigned>& threads, int runCount) {
   S_RegionStorage result;
-  resetPeakMemory();
-  std::vector<RunTimes> runs;
-  for (int i = 0; i < runCount; ++i) runs.push_back(timeOneRun(engine, image, result, count));
-  if (engine.marks().empty()) reportFatal("bench_segmentation -> The engine ran no steps.");
-  CaseResult summary = summarise(runs);
-  summary.count = count;
-  summary.marks = engine.marks();
-  summary.finalRegions = result.getRegionNumber();
-  summary.peakBytes = peakMemoryBytes();
-  return summary;
+  std::vector<std::vector<RunTimes>> runs(threads.size());
+  std::vector<CaseResult> cases(threads.size());
+  for (int i = 0; i < runCount; ++i) {
+    for (size_t t = 0; t < threads.size(); ++t) {
+      engine.threads = threads[t];
+      resetPeakMemory();
+      runs[t].push_back(timeOneRun(engine, image, result, count));
+      if (engine.marks().empty()) reportFatal("bench_segmentation -> The engine ran no steps.");
+      cases[t].peakBytes = std::max(cases[t].peakBytes, peakMemoryBytes());
+      cases[t].marks = engine.marks();
+      cases[t].finalRegions = result.getRegionNumber();
+    }
+  }
+  for (size_t t = 0; t < threads.size(); ++t) {
+    CaseResult summary = summarise(runs[t]);
+    summary.count = count;
+    summary.threads = threads[t];
+    summary.marks = cases[t].marks;
+    summary.finalRegions = cases[t].finalRegions;
+    summary.peakBytes = cases[t].peakBytes;
+    cases[t] = summary;
+  }
+  return cases;
 }
 
 struct Subject {
@@ -337,7 +357,7 @@ void printHeader(const Options& options, bool peakResets) {
               firstLineStartingWith("/proc/loadavg", "").c_str());
   std::printf("build: %s, compiler %s\n", BENCH_BUILD_TYPE, __VERSION__);
   std::printf("count 0: wanted 0, floor 255 (the rules decide); count N: wanted N, floor 0\n");
-  std::printf("peak memory: %s\n", peakResets ? "VmHWM, reset before each case"
+  std::printf("peak memory: %s\n", peakResets ? "VmHWM, reset before each run, the highest run's"
                                               : "process-wide maximum (the mark cannot be reset here)");
 }
 
@@ -361,7 +381,8 @@ size_t stepIndex(const CaseResult& c, const char* name) {
 void printCaseTable(const std::vector<CaseResult>& cases, double pixels) {
   std::printf("%-22s", "step");
   for (const CaseResult& c : cases) {
-    const std::string column = "count " + std::to_string(c.count);
+    const std::string column =
+        "count " + std::to_string(c.count) + (cases.back().threads != 1 ? " t" + std::to_string(c.threads) : "");
     std::printf(" %11s %8s", column.c_str(), "regions");
   }
   std::printf("\n");
@@ -393,13 +414,38 @@ void printSlowStages(const std::vector<CaseResult>& cases) {
   }
 }
 
+// Each step's time with the first thread count over its time with the others.
+void printSpeedUps(const std::vector<CaseResult>& cases) {
+  if (cases.front().threads == cases.back().threads) return;
+  std::printf("\n%-22s", "speed-up");
+  for (const CaseResult& c : cases)
+    if (c.threads != cases.front().threads)
+      std::printf(" %11s", ("c" + std::to_string(c.count) + " t" + std::to_string(c.threads)).c_str());
+  std::printf("\n");
+  const CaseResult* base = &cases.front();
+  const size_t steps = base->marks.size() + 1;
+  for (size_t step = 0; step < steps; ++step) {
+    std::printf("%-22s", step + 1 < steps ? base->marks[step].step : "total");
+    for (const CaseResult& c : cases) {
+      if (c.threads == cases.front().threads) {
+        base = &c;
+        continue;
+      }
+      const double from = step + 1 < steps ? base->stepMs.at(step) : base->totalMs;
+      const double to = step + 1 < steps ? c.stepMs.at(step) : c.totalMs;
+      std::printf(" %11.2f", to > 0 ? from / to : 0.0);
+    }
+    std::printf("\n");
+  }
+}
+
 void benchSubject(TimedEngine& engine, S_CImageStorage& image, const Subject& subject, uint32_t checksum,
                   const Options& options, std::vector<GrowthPoint>& growth) {
   const double pixels = static_cast<double>(subject.width) * subject.height;
   std::vector<CaseResult> cases;
   for (unsigned count : options.counts) {
     std::fprintf(stderr, "running %s at count %u ...\n", subject.label.c_str(), count);
-    cases.push_back(runCase(engine, image, count, options.runs));
+    for (const CaseResult& c : runCases(engine, image, count, options.threads, options.runs)) cases.push_back(c);
   }
   const CaseResult& first = cases.front();
   const uint32_t links = first.marks.at(stepIndex(first, "graph")).links;
@@ -409,10 +455,12 @@ void benchSubject(TimedEngine& engine, S_CImageStorage& image, const Subject& su
   std::printf("\n%s (%.2f MP), %u links, image checksum %08x\n", title.c_str(), pixels / 1e6, links, checksum);
   printCaseTable(cases, pixels);
   printSlowStages(cases);
+  printSpeedUps(cases);
   std::fflush(stdout);
   if (!subject.synthetic) return;
   for (const CaseResult& c : cases)
-    growth.push_back({subject.label, c.count, static_cast<double>(links), c.stepMs.at(stepIndex(c, "first stage"))});
+    if (c.threads == options.threads.front())
+      growth.push_back({subject.label, c.count, static_cast<double>(links), c.stepMs.at(stepIndex(c, "first stage"))});
 }
 
 // The first stage merges nearly every pixel away through a heap of L links, hence the L log L yardstick.

@@ -1,6 +1,9 @@
 // Final labelling: live regions become numbered, coloured regions of the result.
+#include <vector>
+
 #include "color/T_ColorConverter.h"
 #include "engine/EngineInternals.h"
+#include "engine/WorkSplit.h"
 
 namespace {
 
@@ -50,8 +53,11 @@ void M_RSST::writeOutput(S_RegionStorage& result, unsigned margin) {
     writeMarginRegion(result, edge);
     label = 1;
   }
-  forEachLiveRegion([&](int index, uint32_t) {
-    uint32_t pixel = regions[index].firstPixel;
+  std::vector<int> order;
+  std::vector<E_RegionInfo*> made;
+  std::vector<uint64_t> sizes;
+  forEachLiveRegion([&](int index, uint32_t pixelCount) {
+    const uint32_t pixel = regions[index].firstPixel;
     E_RegionInfo* region = result.newRegion(static_cast<short>(edge + pixel % width),
                                             static_cast<short>(edge + pixel / width));
     double L = 0, u = 0, v = 0;
@@ -60,8 +66,19 @@ void M_RSST::writeOutput(S_RegionStorage& result, unsigned margin) {
     T_ColorConverter::luv2rgbPrime(L, u, v, r, g, b);
     region->writeRegRgb(r, g, b);
     region->setObjectID(label++);
-    for (pixel = pixelNext[pixel]; pixel != kNoPixel; pixel = pixelNext[pixel])
-      result.addPel2Region(region, static_cast<short>(edge + pixel % width), static_cast<short>(edge + pixel / width));
+    order.push_back(index);
+    made.push_back(region);
+    sizes.push_back(pixelCount);
+  });
+  // Adding a pel touches its own region and pels only, so parts of about
+  // equal area fill their regions at once.
+  splitWorkByWeight(threads, sizes, [&](unsigned, long long begin, long long end) {
+    for (long long i = begin; i < end; ++i) {
+      const uint32_t first = regions[order[i]].firstPixel;
+      for (uint32_t pixel = pixelNext[first]; pixel != kNoPixel; pixel = pixelNext[pixel])
+        result.addPel2Region(made[i], static_cast<short>(edge + pixel % width),
+                             static_cast<short>(edge + pixel / width));
+    }
   });
   coverOddEdges(result, edge, width, height);
 }
