@@ -118,7 +118,7 @@ Options parseOptions(int argc, char** argv) {
   Options options;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    const bool takesValue = arg == "--sizes" || arg == "--counts" || arg == "--threads" || arg == "--runs";
+    const bool takesValue = arg == "--sizes" || arg == "--counts" || arg == "--runs" || arg == "--threads";
     if (takesValue && i + 1 >= argc) usageError(arg + " needs a value");
     if (arg == "--sizes") options.sizes = parseSizes(argv[++i]);
     else if (arg == "--counts") options.counts = parseNumbers(argv[++i], 0, 2048, "count");
@@ -316,7 +316,7 @@ std::vector<CaseResult> runCases(TimedEngine& engine, S_CImageStorage& image, un
   std::vector<CaseResult> cases(threads.size());
   for (int i = 0; i < runCount; ++i) {
     for (size_t t = 0; t < threads.size(); ++t) {
-      engine.threads = threads[t];
+      engine.threadCount = threads[t];
       resetPeakMemory();
       runs[t].push_back(timeOneRun(engine, image, result, count));
       if (engine.marks().empty()) reportFatal("bench_segmentation -> The engine ran no steps.");

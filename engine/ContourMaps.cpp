@@ -260,7 +260,7 @@ void M_RSST::extractContours() {
     sizes.push_back(pixelCount);
   });
   // Regions own their pixels and boxes: parts of about equal area label them at once.
-  splitWorkByWeight(threads, sizes, [&](unsigned, long long begin, long long end) {
+  splitWorkByWeight(threadCount, sizes, [&](unsigned, long long begin, long long end) {
     for (long long next = begin; next < end; ++next) {
       const int index = order[next];
       PixelBox& box = boxes[next];
@@ -286,8 +286,8 @@ void M_RSST::listContourPixels() {
     unsigned char code;
   };
   const LabelView view = LabelView::of(frame().labelMap, width, height);
-  std::vector<std::vector<CodedPixel>> coded(partCount(threads, width));
-  splitWork(threads, width, [&](unsigned part, long long x0, long long x1) {
+  std::vector<std::vector<CodedPixel>> coded(partCount(threadCount, width));
+  splitWork(threadCount, width, [&](unsigned part, long long x0, long long x1) {
     std::vector<uint16_t> counts;
     ColumnCoder coder{JaggednessWindow{jaggednessRadius, width, height}, map, regionDescriptors, contourCount, counts};
     std::vector<int> rows;
@@ -306,7 +306,7 @@ void M_RSST::listContourPixels() {
   std::vector<uint64_t> listed(static_cast<std::size_t>(contourCount), 0);
   for (const std::vector<CodedPixel>& pixels : coded)
     for (const CodedPixel& c : pixels) ++listed[c.contour];
-  splitWorkByWeight(threads, listed, [&](unsigned, long long begin, long long end) {
+  splitWorkByWeight(threadCount, listed, [&](unsigned, long long begin, long long end) {
     for (const std::vector<CodedPixel>& pixels : coded)
       for (const CodedPixel& c : pixels)
         if (c.contour >= begin && c.contour < end)

@@ -54,7 +54,7 @@ void M_RSST::convertInput2LUV(S_CImageStorage* image, unsigned margin) {
   E_Rgb** rgb = image->getPrimaryColor() == CM_RGB ? image->getRgbArray() : nullptr;
   // Each part remembers its own recent colours: a colour converts to the same
   // values whichever part meets it first.
-  splitWork(threads, width, [&](unsigned, long long x0, long long x1) {
+  splitWork(threadCount, width, [&](unsigned, long long x0, long long x1) {
     LuvOfRecentColors toLuv;
     for (int x = static_cast<int>(x0); x < x1; ++x) {
       for (int y = 0; y < height; ++y) {
@@ -143,7 +143,7 @@ void M_RSST::gaussianBlur() {
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) k[i][j] = g[i] * g[j];
   if (width <= 0 || height <= 0) return;
-  const unsigned parts = partCount(threads, width);
+  const unsigned parts = partCount(threadCount, width);
   std::vector<BandEdges> edges(3 * parts);
   for (int pass = 0; pass < 2; ++pass) {
     for (unsigned part = 0; part < parts; ++part)

@@ -72,7 +72,7 @@ void M_RSST::writeOutput(S_RegionStorage& result, unsigned margin) {
   });
   // Adding a pel touches its own region and pels only, so parts of about
   // equal area fill their regions at once.
-  splitWorkByWeight(threads, sizes, [&](unsigned, long long begin, long long end) {
+  splitWorkByWeight(threadCount, sizes, [&](unsigned, long long begin, long long end) {
     for (long long i = begin; i < end; ++i) {
       const uint32_t first = regions[order[i]].firstPixel;
       for (uint32_t pixel = pixelNext[first]; pixel != kNoPixel; pixel = pixelNext[pixel])

@@ -17,7 +17,7 @@ class VESKAR_EXPORT PAM_RSST {
     verySmallSizeRatio = 0.005;
     smallSizeRatio = 0.02;
     mediumSizeRatio = 0.1;
-    threads = 1;
+    threadCount = 1;
   }
 
   uint32_t firstStageRegions;   // region count at which colour-and-size merging stops
@@ -25,5 +25,5 @@ class VESKAR_EXPORT PAM_RSST {
   double verySmallSizeRatio;
   double smallSizeRatio;
   double mediumSizeRatio;
-  unsigned threads;             // threads for the steps whose results no split changes
+  unsigned threadCount;  // threads a frame may use; 0 and 1 both mean the caller's alone
 };

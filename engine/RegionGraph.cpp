@@ -21,7 +21,7 @@ void M_RSST::rsst_initRegionsArray() {
   double** planeL = frame().smoothL.getPtr2Array();
   double** planeU = frame().smoothU.getPtr2Array();
   double** planeV = frame().smoothV.getPtr2Array();
-  splitWork(threads, height, [&](unsigned, long long y0, long long y1) {
+  splitWork(threadCount, height, [&](unsigned, long long y0, long long y1) {
     for (long long y = y0; y < y1; ++y) {
       for (int x = 0; x < width; ++x) {
         RSSTRegion& region = regions[x + y * width];
@@ -78,7 +78,7 @@ void M_RSST::rsst_initLinks() {
   links.allocate(static_cast<uint32_t>(count));
   const GridLinks grid{width, height};
   // A cost a caller installed may keep state: only the first stage's own is priced in parts.
-  const unsigned parts = linkCost == &M_RSST::linkCost_ColorAndSize ? threads : 1;
+  const unsigned parts = linkCost == &M_RSST::linkCost_ColorAndSize ? threadCount : 1;
   splitWork(parts, height, [&](unsigned, long long y0, long long y1) {
     for (long long y = y0; y < y1; ++y) {
       for (long long x = 0; x < width; ++x) {
@@ -108,7 +108,7 @@ void M_RSST::rsst_setLink(int a, int b) {
 void M_RSST::rsst_initPL() {
   const long long count = static_cast<long long>(width) * height;
   pixelNext = frame().pixelNext.take(count);
-  splitWork(threads, count, [&](unsigned, long long begin, long long end) {
+  splitWork(threadCount, count, [&](unsigned, long long begin, long long end) {
     for (long long p = begin; p < end; ++p) pixelNext[p] = kNoPixel;
   });
 }

@@ -74,7 +74,7 @@ std::string readPpm(const std::string& path, S_CImageStorage& image) {
 GoldenMap segmentForGolden(S_CImageStorage& image, GoldenRequest request, unsigned threads) {
   S_RegionStorage result;
   M_RSST engine;
-  engine.threads = threads;
+  engine.threadCount = threads;
   engine.processFrame(image, result, request.wanted, request.regionFloor, 0);
   GoldenMap map;
   map.request = request;
