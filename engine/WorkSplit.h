@@ -47,17 +47,20 @@ void splitWork(unsigned threads, long long count, const Work& work) {
 }
 
 // As splitWork, with the cut balancing the summed weights of the items
-// instead of their number; a part may be empty.
+// instead of their number: each item goes to the part the middle of its
+// weight falls in, so a part may be empty.
 template <class Work>
 void splitWorkByWeight(unsigned threads, const std::vector<uint64_t>& weights, const Work& work) {
   const unsigned parts = partCount(threads, static_cast<long long>(weights.size()));
   uint64_t total = 0;
   for (uint64_t w : weights) total += w;
   std::vector<long long> starts(parts + 1, static_cast<long long>(weights.size()));
+  if (parts > 0) starts[0] = 0;
   uint64_t before = 0;
   unsigned part = 0;
-  for (std::size_t i = 0; i < weights.size() && part < parts; ++i) {
-    while (part < parts && before >= total * part / parts) starts[part++] = static_cast<long long>(i);
+  for (std::size_t i = 0; i < weights.size(); ++i) {
+    const uint64_t owner = total == 0 ? 0 : (2 * before + weights[i]) * parts / (2 * total);
+    while (part < owner && part + 1 < parts) starts[++part] = static_cast<long long>(i);
     before += weights[i];
   }
   splitWork(parts, parts, [&](unsigned p, long long, long long) { work(p, starts[p], starts[p + 1]); });
