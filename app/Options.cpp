@@ -40,6 +40,15 @@ bool storePositive(double& field, const char* value, double most) {
   return true;
 }
 
+bool readWholeNumber(const char* text, unsigned long* number);
+
+bool storeThreadCount(unsigned& field, const char* value) {
+  unsigned long count = 0;
+  if (!readWholeNumber(value, &count) || count == 0) return false;
+  field = static_cast<unsigned>(count);
+  return true;
+}
+
 const OptionRow kOptions[] = {
     {"--preview", nullptr, "FILE",
      "each region in its mean input colour, borders one pixel wide; format by extension", nullptr,
@@ -66,6 +75,11 @@ const OptionRow kOptions[] = {
     {"--auto-orient", nullptr, nullptr,
      "turn the image as its EXIF orientation says, as viewers show it (default: the stored pixels)", nullptr,
      [](Options& o, const char*) { o.autoOrient = true; return true; }},
+    {"--fast", nullptr, nullptr,
+     "merge inside tiles first: as good and several times faster, but other maps than the default", nullptr,
+     [](Options& o, const char*) { o.fast = true; return true; }},
+    {"--threads", nullptr, "N", "use N threads (default: every core)", "a whole number of threads, 1 or more",
+     [](Options& o, const char* v) { return storeThreadCount(o.threads, v); }},
     {"--help", "-h", nullptr, "print this text and exit", nullptr,
      [](Options& o, const char*) { o.request = Request::Help; return true; }},
     {"--version", nullptr, nullptr, "print the program, library and ImageMagick versions and exit", nullptr,

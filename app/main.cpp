@@ -1,5 +1,6 @@
 // Dornick: segments an image file, or cuts it into a grid, and writes a PGM label map.
 #include <malloc.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -52,10 +53,20 @@ std::vector<unsigned char> colorBytesOf(const S_CImageStorage& image) {
   return rgb;
 }
 
+// The cores this process may run on.
+unsigned usableCores() {
+  cpu_set_t cores;
+  if (sched_getaffinity(0, sizeof(cores), &cores) != 0) return 1;
+  const int count = CPU_COUNT(&cores);
+  return count > 0 ? static_cast<unsigned>(count) : 1;
+}
+
 int runArbitraryShape(ImageFile& file, const Options& options) {
   S_CImageStorage image;
   S_RegionStorage regions;
   const auto engine = std::make_unique<M_RSST>();
+  engine->fastMode = options.fast;
+  engine->threadCount = options.threads != 0 ? options.threads : usableCores();
   file.fillStorage(image);
   // The storage holds every colour from here on.
   file.releasePixels();
