@@ -33,7 +33,7 @@ void ColorSizeMerger::begin(uint32_t regions, uint32_t links) {
 }
 
 uint32_t ColorSizeMerger::addRegion(const Region& r) {
-  regions_.push_back(Region{r.meanL, r.meanU, r.meanV, r.pixelCount, 0, 0, 0, 0, 0, r.firstPixel, r.lastPixel, r.index});
+  regions_.push_back(Region{r.meanL, r.meanU, r.meanV, r.pixelCount, 0, 0, 0, 0, 0, 0, r.firstPixel, r.lastPixel, r.index});
   ++live_;
   return static_cast<uint32_t>(regions_.size() - 1);
 }
@@ -115,14 +115,18 @@ void ColorSizeMerger::merge(uint32_t link, uint32_t* pixelNext) {
   ++clock_;
   if (!sameMeans(survivor, absorbed)) meanOfUnion(&absorbed, &survivor);
   survivor.pixelCount += absorbed.pixelCount;
-  absorbed.pixelCount = 0;
   pixelNext[survivor.lastPixel] = absorbed.firstPixel;
   survivor.lastPixel = absorbed.lastPixel;
   heap_.remove(link);
   --survivor.degree;
   --absorbed.degree;
-  // At most this many links are left: few enough to re-price them all now.
-  const bool eager = survivor.degree + absorbed.degree <= kEagerDegree;
+  // Few links left, or the means moved far enough since the links were last
+  // priced together: price them all now. Otherwise a big region's means move
+  // little with each small one it takes in, and its links wait for the top.
+  survivor.drift += absorbed.pixelCount;
+  const bool eager = survivor.degree + absorbed.degree <= kEagerDegree ||
+                     uint64_t{survivor.drift} * kDriftShare >= survivor.pixelCount;
+  if (eager) survivor.drift = 0;
   survivor.lazySince = eager ? 0 : clock_;
 
   // Neighbour test: a short survivor list marks its far ends once (and is
@@ -158,6 +162,7 @@ void ColorSizeMerger::merge(uint32_t link, uint32_t* pixelNext) {
   }
   absorbed.list = 0;
   absorbed.listLength = absorbed.degree = 0;
+  absorbed.pixelCount = 0;
   --live_;
   if (survivor.listLength > 2 * survivor.degree + 16) walkLinks(s, [](uint32_t, uint32_t) { return false; });
 }

@@ -10,9 +10,10 @@
 // Merges the cheapest link until a region count is reached, with the first
 // stage's cost and mean update and the link heap's tie rules. Two liberties,
 // both for inputs that would otherwise take quadratic time:
-//  - a region with many links does not re-price them after every merge; a link
-//    priced before one of its ends last changed is re-priced when it reaches
-//    the top of the heap, and merged only once its cost is current;
+//  - a region with many links that takes in a small one does not re-price
+//    them all; a link priced before one of its ends last changed is priced
+//    again when it reaches the top of the heap, and merged only once its cost
+//    is current;
 //  - the union keeps the record of the region with the longer list, so a big
 //    region taking in a small one moves the small one's links only; and the
 //    union of two regions of equal means keeps them, where the update would
@@ -28,6 +29,7 @@ class ColorSizeMerger {
     uint32_t degree;      // live links
     uint32_t lazySince;   // the merge that changed it without re-pricing its links (0: none since)
     uint32_t mark;        // the merge whose neighbour test marked it
+    uint32_t drift;       // pixels taken in since it last re-priced all its links
     uint32_t firstPixel;  // its pixels, a list through the caller's pixelNext
     uint32_t lastPixel;
     uint32_t index;  // the engine's number for it: the pixel it started from
@@ -60,6 +62,8 @@ class ColorSizeMerger {
   // Up to this many live links a survivor re-prices them all at once, as the
   // first stage does.
   static constexpr uint32_t kEagerDegree = 32;
+  // Or when the pixels it took in since it last did reach this share of its own.
+  static constexpr uint32_t kDriftShare = 16;
 
   bool isStale(uint32_t link) const;
   void price(uint32_t link);

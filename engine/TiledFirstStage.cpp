@@ -63,7 +63,7 @@ void mergeTile(const Tile& tile, const Planes& planes, int imageWidth, uint32_t 
       const int gy = tile.y0 + y;
       const uint32_t p = static_cast<uint32_t>(gx + gy * imageWidth);
       pixelNext[p] = M_RSST::kNoPixel;
-      merger.addRegion(MergerRegion{planes.l[gx][gy], planes.u[gx][gy], planes.v[gx][gy], 1, 0, 0, 0, 0, 0, p, p, p});
+      merger.addRegion(MergerRegion{planes.l[gx][gy], planes.u[gx][gy], planes.v[gx][gy], 1, 0, 0, 0, 0, 0, 0, p, p, p});
     }
   }
   // The whole graph's link order: rows of horizontal links, then vertical ones.
