@@ -16,17 +16,14 @@ bool sameMeans(const Region& p, const Region& q) {
 
 // The region at the other end of a list node's link (node 2 * id stands for
 // regionA, 2 * id + 1 for regionB).
-uint32_t farEnd(const RSSTLink& link, uint32_t node) {
-  return static_cast<uint32_t>((node & 1) == 0 ? link.regionB : link.regionA);
-}
+uint32_t farEnd(const CostLink& link, uint32_t node) { return (node & 1) == 0 ? link.b : link.a; }
 
 }  // namespace
 
 void ColorSizeMerger::begin(uint32_t regions, uint32_t links) {
   regions_.clear();
   regions_.reserve(regions);
-  pricedAt_.assign(static_cast<std::size_t>(links) + 1, 0);
-  heap_.allocate(links);
+  heap_.reset(links);
   added_ = 0;
   live_ = 0;
   clock_ = 0;
@@ -41,8 +38,10 @@ uint32_t ColorSizeMerger::addRegion(const Region& r) {
 void ColorSizeMerger::addLink(uint32_t a, uint32_t b) {
   double distance = 0;
   const double cost = colorAndSizeCost(&regions_[a], &regions_[b], distance);
-  heap_.push(static_cast<int32_t>(a), static_cast<int32_t>(b), cost);
   const uint32_t id = ++added_;
+  heap_.link(id).a = a;
+  heap_.link(id).b = b;
+  heap_.push(id, cost);
   for (const uint32_t end : {a, b}) {
     Region& r = regions_[end];
     const uint32_t node = 2 * id + (end == b ? 1u : 0u);
@@ -55,7 +54,7 @@ void ColorSizeMerger::addLink(uint32_t a, uint32_t b) {
 
 void ColorSizeMerger::mergeDownTo(uint32_t limit, uint32_t* pixelNext) {
   while (live_ > limit && heap_.size() > 0) {
-    const uint32_t top = heap_.linkInSlot(1);
+    const uint32_t top = heap_.top();
     if (isStale(top)) price(top);
     else merge(top, pixelNext);
   }
@@ -64,19 +63,19 @@ void ColorSizeMerger::mergeDownTo(uint32_t limit, uint32_t* pixelNext) {
 // A link one of whose ends changed without re-pricing its links is priced
 // again before it may merge.
 bool ColorSizeMerger::isStale(uint32_t link) const {
-  const RSSTLink& l = heap_.link(link);
-  const uint32_t since = std::max(regions_[l.regionA].lazySince, regions_[l.regionB].lazySince);
-  return since != 0 && pricedAt_[link] < since;
+  const CostLink& l = heap_.link(link);
+  const uint32_t since = std::max(regions_[l.a].lazySince, regions_[l.b].lazySince);
+  return since != 0 && l.pricedAt < since;
 }
 
 void ColorSizeMerger::price(uint32_t link) {
-  const RSSTLink& l = heap_.link(link);
-  const Region& a = regions_[l.regionA];
-  const Region& b = regions_[l.regionB];
+  CostLink& l = heap_.link(link);
+  const Region& a = regions_[l.a];
+  const Region& b = regions_[l.b];
   double distance = 0;
   const double cost = colorAndSizeCost(&a, &b, distance);
-  if (cost != heap_.costInSlot(l.heapIndex)) heap_.reprice(l.heapIndex, cost);  // an equal cost would not move
-  if (a.lazySince != 0 || b.lazySince != 0) pricedAt_[link] = clock_;
+  if (cost != heap_.costOf(link)) heap_.reprice(link, cost);  // an equal cost would not move
+  if (a.lazySince != 0 || b.lazySince != 0) l.pricedAt = clock_;
 }
 
 // Calls visit(node, farEnd) for r's live links in list order and unlinks the
@@ -87,8 +86,8 @@ bool ColorSizeMerger::walkLinks(uint32_t r, const Visit& visit) {
   uint32_t* at = &region.list;
   while (*at != 0) {
     const uint32_t node = *at;
-    const RSSTLink& link = heap_.link(node >> 1);
-    if (link.heapIndex == 0) {
+    const CostLink& link = heap_.link(node >> 1);
+    if (link.slot == 0) {
       *at = heap_.next(node);
       --region.listLength;
       continue;
@@ -107,8 +106,8 @@ bool ColorSizeMerger::adjacent(uint32_t r, uint32_t n) {
 }
 
 void ColorSizeMerger::merge(uint32_t link, uint32_t* pixelNext) {
-  uint32_t s = static_cast<uint32_t>(heap_.link(link).regionA);
-  uint32_t x = static_cast<uint32_t>(heap_.link(link).regionB);
+  uint32_t s = heap_.link(link).a;
+  uint32_t x = heap_.link(link).b;
   if (regions_[x].listLength > regions_[s].listLength) std::swap(s, x);
   Region& survivor = regions_[s];
   Region& absorbed = regions_[x];
@@ -143,8 +142,8 @@ void ColorSizeMerger::merge(uint32_t link, uint32_t* pixelNext) {
   for (uint32_t node = absorbed.list, next = 0; node != 0; node = next) {
     next = heap_.next(node);
     const uint32_t id = node >> 1;
-    RSSTLink& l = heap_.link(id);
-    if (l.heapIndex == 0) continue;
+    CostLink& l = heap_.link(id);
+    if (l.slot == 0) continue;
     const uint32_t far = farEnd(l, node);
     if (marked ? regions_[far].mark == clock_ : adjacent(s, far)) {
       heap_.remove(id);
@@ -152,8 +151,8 @@ void ColorSizeMerger::merge(uint32_t link, uint32_t* pixelNext) {
       continue;
     }
     // The node keeps its side: it stands for the absorbed end.
-    if ((node & 1) == 0) l.regionA = static_cast<int32_t>(s);
-    else l.regionB = static_cast<int32_t>(s);
+    if ((node & 1) == 0) l.a = s;
+    else l.b = s;
     heap_.next(node) = survivor.list;
     survivor.list = node;
     ++survivor.listLength;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/LinkHeap.h"
+#include "engine/CostHeap.h"
 
 // Merges the cheapest link until a region count is reached, with the first
 // stage's cost and mean update and the link heap's tie rules. Two liberties,
@@ -52,9 +52,9 @@ class ColorSizeMerger {
   // Calls visit(a, b) for the live links in the order they were added.
   template <class Visit>
   void forEachLiveLink(const Visit& visit) const {
-    for (uint32_t id = 1; id <= heap_.capacity() && id <= added_; ++id) {
-      const RSSTLink& link = heap_.link(id);
-      if (link.heapIndex != 0) visit(static_cast<uint32_t>(link.regionA), static_cast<uint32_t>(link.regionB));
+    for (uint32_t id = 1; id <= added_; ++id) {
+      const CostLink& link = heap_.link(id);
+      if (link.slot != 0) visit(link.a, link.b);
     }
   }
 
@@ -73,8 +73,7 @@ class ColorSizeMerger {
   bool walkLinks(uint32_t r, const Visit& visit);
 
   std::vector<Region> regions_;
-  std::vector<uint32_t> pricedAt_;  // by link: the merge it was priced at
-  LinkHeap heap_;
+  CostHeap heap_;
   uint32_t added_ = 0;
   uint32_t live_ = 0;
   uint32_t clock_ = 0;  // merges so far
