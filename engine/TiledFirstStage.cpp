@@ -14,9 +14,10 @@ namespace {
 
 using MergerRegion = ColorSizeMerger::Region;
 
-// A tile's graph (regions, links, heap: about 2 MB) stays in a core's caches,
-// where the same merges run several times faster than over a whole photo.
-constexpr int kTileSide = 128;
+// A tile's graph (regions, links, heap: about 600 KB) stays in a core's own
+// cache, where the same merges run several times faster than over a whole
+// photo (tiles of 128 took 15 % longer, for the same quality).
+constexpr int kTileSide = 64;
 // Each tile merges down to this share of its pixels; links across tiles are
 // held back until then. Small images keep more, so that the tiles together
 // always leave the global merge twice its target.
