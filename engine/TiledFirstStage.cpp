@@ -63,7 +63,7 @@ void mergeTile(const Tile& tile, const Planes& planes, int imageWidth, uint32_t 
       const int gx = tile.x0 + x;
       const int gy = tile.y0 + y;
       const uint32_t p = static_cast<uint32_t>(gx + gy * imageWidth);
-      pixelNext[p] = M_RSST::kNoPixel;
+      pixelNext[p] = kNoPixel;
       merger.addRegion(MergerRegion{planes.l[gx][gy], planes.u[gx][gy], planes.v[gx][gy], 1, 0, 0, 0, 0, 0, 0, p, p, p});
     }
   }
@@ -91,7 +91,7 @@ void mergeTile(const Tile& tile, const Planes& planes, int imageWidth, uint32_t 
   // From here numberOf is by pixel of the tile.
   for (uint32_t k = 0; k < count; ++k) {
     const MergerRegion& region = worker.regions[place.firstRegion + k];
-    for (uint32_t p = region.firstPixel; p != M_RSST::kNoPixel; p = pixelNext[p]) {
+    for (uint32_t p = region.firstPixel; p != kNoPixel; p = pixelNext[p]) {
       const int x = static_cast<int>(p % static_cast<uint32_t>(imageWidth)) - tile.x0;
       const int y = static_cast<int>(p / static_cast<uint32_t>(imageWidth)) - tile.y0;
       numberOf[static_cast<uint32_t>(x + y * w)] = k;
