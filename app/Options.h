@@ -25,6 +25,7 @@ struct Options {
   double maxSeconds = 0.0;     // 0: no time limit
   bool acceptDamaged = false;
   bool autoOrient = false;
+  bool fast = false;
   unsigned threads = 0;  // 0: every core this process may run on
 
   // The label map first, then every file an option asks for.

@@ -65,6 +65,7 @@ int runArbitraryShape(ImageFile& file, const Options& options) {
   S_CImageStorage image;
   S_RegionStorage regions;
   const auto engine = std::make_unique<M_RSST>();
+  engine->fastMode = options.fast;
   engine->threadCount = options.threads != 0 ? options.threads : usableCores();
   file.fillStorage(image);
   // The storage holds every colour from here on.

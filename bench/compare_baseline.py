@@ -4,6 +4,7 @@
     /usr/bin/python3 bench/compare_baseline.py --baseline BASELINE_BUILD [--build BUILD]
         [--sizes small,1mp,4mp,12mp] [--kinds photo,black,nearflat,stripes,checker,noise,framed]
         [--counts none,10,40] [--runs 3] [--steps] [--peers]
+        [--baseline-args "..."] [--build-args "..."]
 
 BASELINE_BUILD and BUILD are CMake build directories (app/Dornick, and with --steps
 bench/bench_segmentation). For every input and count it alternates the two
@@ -13,7 +14,10 @@ CPU time is the figure to read on a shared machine: it does not count the time
 the process waited for a core. --steps adds each pipeline step of the benchmark
 program (wall time, median). --peers times OpenCV's graph segmentation and
 scikit-image's felzenszwalb in process on the same pixels when python3-opencv
-and python3-skimage are installed. Needs ImageMagick's convert and GNU time.
+and python3-skimage are installed. --baseline-args and --build-args add options
+to each side's Dornick line (both sides may be one build, e.g. --baseline-args
+"--threads 1" --build-args "--fast --threads 2"). Needs ImageMagick's convert
+and GNU time.
 """
 import argparse
 import os
@@ -24,9 +28,10 @@ import sys
 import tempfile
 
 IMAGES = os.environ.get("IMAGES", "/work/shared/images")
-# (label, source photo, geometry): 0.15, 0.9, 4 and 12 megapixels.
+# (label, source photo, geometry): 0.15, 0.3, 0.9, 4 and 12 megapixels.
 SIZES = {
     "small": ("aero1_640x480.png", "448x336!"),
+    "0.3mp": ("aero1_640x480.png", None),
     "1mp": ("hubble_1000x872.png", None),
     "4mp": ("ladybird_2560x1600.png", None),
     "12mp": ("ladybird_2560x1600.png", "4000x3000!"),
@@ -65,11 +70,12 @@ def make_input(work, size, kind):
     return out
 
 
-def run_dornick(build, image, count, work):
+def run_dornick(build, image, count, work, extra=()):
     out = os.path.join(work, "out.pgm")
     args = ["/usr/bin/time", "-f", "%e %U %S %M", os.path.join(build, "app", "Dornick"), "AS", image, out]
     if count != "none":
         args.append(count)
+    args.extend(extra)
     proc = subprocess.run(args, capture_output=True, text=True)
     last = proc.stderr.strip().splitlines()[-1].split()
     wall, user, system, kb = float(last[0]), float(last[1]), float(last[2]), int(last[3])
@@ -160,7 +166,10 @@ def main():
     ap.add_argument("--runs", type=int, default=3)
     ap.add_argument("--steps", action="store_true")
     ap.add_argument("--peers", action="store_true")
+    ap.add_argument("--baseline-args", default="", help="options added to the baseline's Dornick line")
+    ap.add_argument("--build-args", default="", help="options added to the build's Dornick line")
     opt = ap.parse_args()
+    extra = {"before": opt.baseline_args.split(), "after": opt.build_args.split()}
 
     with tempfile.TemporaryDirectory() as work:
         print("input               count   wall before  after  ratio |  cpu before  after  ratio | B/px before after | maps")
@@ -170,14 +179,20 @@ def main():
                 with open(image, "rb") as f:
                     header = f.read(64).split()
                 pixels = int(header[1]) * int(header[2])
+                peer_times = {}
                 for count in opt.counts.split(","):
                     results = {"before": [], "after": []}
                     maps = {}
                     for _ in range(opt.runs):
                         for side, build in (("before", opt.baseline), ("after", opt.build)):
-                            wall, cpu, peak, labels = run_dornick(build, image, count, work)
+                            wall, cpu, peak, labels = run_dornick(build, image, count, work, extra[side])
                             results[side].append((wall, cpu, peak))
                             maps[side] = labels
+                        # The peers take no region count: timed between the runs of the first one.
+                        if opt.peers and count == opt.counts.split(",")[0]:
+                            for name, seconds in peers(image, 1).items():
+                                if seconds != "-":
+                                    peer_times.setdefault(name, []).append(float(seconds))
                     med = {s: [statistics.median(v[i] for v in results[s]) for i in range(3)] for s in results}
                     b, a = med["before"], med["after"]
                     same = "same" if maps["before"] == maps["after"] else "DIFFERENT"
@@ -192,9 +207,9 @@ def main():
                             if step in before and (before[step] >= 1.0 or after[step] >= 1.0):
                                 ratio = before[step] / after[step] if after[step] > 0 else float("inf")
                                 print(f"    {step:<24} {before[step]:10.1f} ms {after[step]:10.1f} ms {ratio:6.2f}")
-                if opt.peers:  # the peers take no region count: once per input
-                    p = peers(image, opt.runs)
-                    print(f"    peers in process: OpenCV graph segmentation {p.get('opencv', '-')} s,"
+                if opt.peers:
+                    p = {name: f"{statistics.median(t):.2f}" for name, t in peer_times.items()}
+                    print(f"    peers in process (wall, median): OpenCV graph segmentation {p.get('opencv', '-')} s,"
                           f" scikit-image felzenszwalb {p.get('skimage', '-')} s", flush=True)
 
 

@@ -66,6 +66,7 @@ struct FrameWorkspace {
   // next one, and any other merge leaves them behind (empty: nothing is known).
   std::vector<PixelBox> contourBoxes;
   uint64_t boxesGeneration = 0;
+  std::shared_ptr<void> tileGraph;  // the fast mode's graph of tile regions, from the graph step to the first stage
   uint32_t searchMark = 0;   // the mark of the current redundancy search
   unsigned regionFloor = 0;  // processFrame's floor, for the last stage of the sequence
 

@@ -57,12 +57,18 @@ void M_RSST::processFrame(S_CImageStorage& image, S_RegionStorage& result, unsig
   // The graph reads the planes only for the regions' first means: they give
   // their memory back before the links, the graph's largest part, are made,
   // and the same input makes them again, bit for bit, for the contour stages.
-  rsst_initRegionsArray();
-  frame().releasePlanes();
-  rsst_initLinks();
-  rsst_initPL();
-  reportStep(Step::kGraph);
-  merge_AvgColorAndSize(false, firstStageTarget);
+  if (fastMode) {
+    mergeInTiles();
+    reportStep(Step::kGraph);
+    mergeTileGraph();
+  } else {
+    rsst_initRegionsArray();
+    frame().releasePlanes();
+    rsst_initLinks();
+    rsst_initPL();
+    reportStep(Step::kGraph);
+    merge_AvgColorAndSize(false, firstStageTarget);
+  }
   heap().shrinkSlots();
   reportStep(Step::kFirstStage);
 

@@ -276,6 +276,9 @@ class VESKAR_EXPORT M_RSST : public PAM_RSST {
 
   // The words the stages and measures are written in, defined beside their
   // users (the inline and template ones in engine/EngineInternals.h).
+  // The fast mode's graph step (the tiles) and first stage (their regions' graph).
+  VESKAR_NO_EXPORT void mergeInTiles();
+  VESKAR_NO_EXPORT void mergeTileGraph();
   VESKAR_NO_EXPORT void forceSmallestAboveFloor();
   VESKAR_NO_EXPORT void runStage(LinkCostFunction cost, void (M_RSST::*setLimits)() = nullptr);
   template <class Tests>

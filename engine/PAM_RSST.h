@@ -17,6 +17,7 @@ class VESKAR_EXPORT PAM_RSST {
     verySmallSizeRatio = 0.005;
     smallSizeRatio = 0.02;
     mediumSizeRatio = 0.1;
+    fastMode = false;
     threadCount = 1;
   }
 
@@ -25,5 +26,8 @@ class VESKAR_EXPORT PAM_RSST {
   double verySmallSizeRatio;
   double smallSizeRatio;
   double mediumSizeRatio;
+  // Merges inside tiles first, on threadCount threads: as good, several times
+  // faster, but other maps than the default (which stay the same for ever).
+  bool fastMode;
   unsigned threadCount;  // threads a frame may use; 0 and 1 both mean the caller's alone
 };

@@ -5,22 +5,12 @@
 #include <utility>
 #include <vector>
 
+#include "engine/ColorAndSizeRule.h"
 #include "engine/EngineInternals.h"
 
 namespace {
 
 using Region = M_RSST::RSSTRegion;
-
-// Squared colour distance and cost share one evaluation, so the fast loop's
-// test of an exact zero distance sees the very value the cost was made from.
-inline double colorAndSizeCost(const Region* p, const Region* q, double& distance) {
-  const double dL = p->meanL - q->meanL;
-  const double dU = p->meanU - q->meanU;
-  const double dV = p->meanV - q->meanV;
-  distance = dL * dL + dU * dU + dV * dV;
-  // Counts are widened before the product: large regions would wrap 32 bits.
-  return static_cast<double>(p->pixelCount) * q->pixelCount / (p->pixelCount + q->pixelCount) * distance;
-}
 
 inline bool sameMeans(const Region& p, const Region& q) {
   return p.meanL == q.meanL && p.meanU == q.meanU && p.meanV == q.meanV;
@@ -632,11 +622,4 @@ double M_RSST::linkCost_ColorAndSize(RSSTRegion* p, RSSTRegion* q) {
   return colorAndSizeCost(p, q, distance);
 }
 
-void M_RSST::jointProperties_ColorMean(RSSTRegion* from, RSSTRegion* into) {
-  const uint32_t nFrom = from->pixelCount;
-  const uint32_t nInto = into->pixelCount;
-  const double total = nInto + nFrom;
-  into->meanL = (nFrom * from->meanL + nInto * into->meanL) / total;
-  into->meanU = (nFrom * from->meanU + nInto * into->meanU) / total;
-  into->meanV = (nFrom * from->meanV + nInto * into->meanV) / total;
-}
+void M_RSST::jointProperties_ColorMean(RSSTRegion* from, RSSTRegion* into) { meanOfUnion(from, into); }

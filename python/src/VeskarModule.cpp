@@ -190,11 +190,13 @@ unsigned checkedUnsigned(const py::object& value, const char* name) {
 }
 
 py::object segment(const py::array& image, const py::object& regions, const py::object& marginObject,
-                   bool returnColors) {
+                   bool returnColors, bool fast, const py::object& threadsObject) {
   // As Dornick: without a count the rules decide (floor 255); with one, forced to it.
   const unsigned wanted = regions.is_none() ? 0 : checkedUnsigned(regions, "regions");
   const unsigned regionFloor = regions.is_none() ? 255 : 0;
   const unsigned margin = checkedUnsigned(marginObject, "margin");
+  const unsigned threads = checkedUnsigned(threadsObject, "threads");
+  if (threads == 0) throw py::value_error("threads must be 1 or more");
 
   const ColorBytes bytes = colorBytesOf(image);
   auto input = std::make_unique<S_CImageStorage>();
@@ -207,6 +209,8 @@ py::object segment(const py::array& image, const py::object& regions, const py::
   int regionCount = 0;
   const std::vector<std::string> warnings = runUnlocked([&] {
     auto engine = std::make_unique<M_RSST>();
+    engine->fastMode = fast;
+    engine->threadCount = threads;
     auto result = std::make_unique<S_RegionStorage>();
     try {
       engine->processFrame(*input, *result, wanted, regionFloor, margin);
@@ -414,7 +418,7 @@ PYBIND11_MODULE(_core, module) {
 
   module.attr("__version__") = VESKAR_VERSION;
   module.def("segment", &segment, py::arg("image"), py::arg("regions") = py::none(), py::arg("margin") = 0,
-             py::arg("return_colors") = false);
+             py::arg("return_colors") = false, py::arg("fast") = false, py::arg("threads") = 1);
   module.def("grid", &grid, py::arg("height"), py::arg("width"), py::arg("cell"));
   module.def("read_image", &readImage, py::arg("path"), py::arg("max_megapixels") = 0.0,
              py::arg("accept_damaged") = false, py::arg("auto_orient") = false,

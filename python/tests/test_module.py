@@ -136,6 +136,19 @@ def test_bad_arrays_raise_value_error(bad, message):
         veskar.segment(bad)
 
 
+def test_fast_mode_writes_dornicks_fast_map_whatever_the_threads(dornick, tmp_path):
+    photo = max(PHOTOS, key=lambda p: p.stat().st_size)
+    image = veskar.read_image(photo)
+    for count in (None, 40):
+        wanted = [] if count is None else [count]
+        done = run_dornick(dornick, "AS", photo, tmp_path / "dornick.pgm", *wanted, "--fast")
+        assert done.returncode == 0, done.stdout + done.stderr
+        expected = parse_label_map((tmp_path / "dornick.pgm").read_bytes())
+        for threads in (1, 3):
+            labels = veskar.segment(image, count, fast=True, threads=threads)
+            np.testing.assert_array_equal(labels, expected, err_msg=f"count {count}, {threads} threads")
+
+
 def test_counts_take_numpy_integers_and_refuse_what_the_engine_cannot_reach():
     image = veskar.read_image(DATA_DIR / "rocket_96x64.png")
     labels = veskar.segment(image, 10)
@@ -147,7 +160,11 @@ def test_counts_take_numpy_integers_and_refuse_what_the_engine_cannot_reach():
     for kwargs in ({"margin": -2}, {"start_label": -1}):
         with pytest.raises(ValueError, match="must be 0 or more"):
             veskar.segment(image, **kwargs)
-    for kwargs in ({"regions": 2.5}, {"regions": True}, {"regions": np.float64(3)}, {"margin": "1"}):
+    for threads in (0, -3):
+        with pytest.raises(ValueError, match="^threads must be 1 or more"):
+            veskar.segment(image, threads=threads)
+    for kwargs in ({"regions": 2.5}, {"regions": True}, {"regions": np.float64(3)}, {"margin": "1"},
+                   {"threads": 1.0}, {"threads": True}):
         with pytest.raises(TypeError, match="must be an integer"):
             veskar.segment(image, **kwargs)
 

@@ -60,7 +60,7 @@ TEST_F(OptionsTest, HelpAndVersionSucceedAnywhere) {
     const ProcessResult result = run(arguments);
     EXPECT_EQ(result.status, 0) << arguments[0];
     EXPECT_EQ(result.out.substr(0, std::string(kUsageText).size()), kUsageText);
-    for (const char* option : {"--preview", "--outline", "--labels-png", "--regions", "--version"})
+    for (const char* option : {"--preview", "--outline", "--labels-png", "--regions", "--fast", "--threads", "--version"})
       EXPECT_NE(result.out.find(option), std::string::npos) << option;
   }
   const ProcessResult version = run({"--version"});
@@ -77,6 +77,29 @@ TEST_F(OptionsTest, CountThatIsNotAWholeNumberIsNamedBeforeTheUsage) {
     expectUsage({"AS", in, path("out.pgm"), count});
     EXPECT_EQ(run({"AS", in, path("out.pgm"), count}).err, "Dornick: count " + count + " is not a whole number\n");
   }
+}
+
+TEST_F(OptionsTest, FastModeAndThreadCountAreReadAsTheOtherOptions) {
+  const std::string in = image();
+  for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+           {"--fast=yes"}, {"--threads"}, {"--threads="}, {"--threads", "0"}, {"--threads", "two"},
+           {"--threads", "-2"}, {"--threads", "1.5"}, {"--threads", "2", "--threads", "3"}}) {
+    std::vector<std::string> arguments{"AS", in, path("out.pgm")};
+    arguments.insert(arguments.end(), bad.begin(), bad.end());
+    expectUsage(arguments);
+  }
+  // The map depends on the mode, never on the thread count.
+  const std::vector<std::vector<std::string>> lines{{"AS", in, path("exact.pgm"), "5"},
+                                                    {"AS", in, path("exact2.pgm"), "5", "--threads", "2"},
+                                                    {"AS", "--fast", in, path("fast.pgm"), "5", "--threads=1"},
+                                                    {"AS", in, path("fast3.pgm"), "--threads", "3", "--fast", "5"}};
+  for (const std::vector<std::string>& arguments : lines) {
+    const ProcessResult result = run(arguments);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "Number of regions : 5 \n");
+  }
+  EXPECT_EQ(readFile(path("exact2.pgm")), readFile(path("exact.pgm")));
+  EXPECT_EQ(readFile(path("fast3.pgm")), readFile(path("fast.pgm")));
 }
 
 TEST_F(OptionsTest, CountOutsideTheRangeIsClampedWithOneLine) {

@@ -23,35 +23,6 @@ int colourKey(S_CImageStorage& image, int x, int y) {
   return r << 16 | g << 8 | b;
 }
 
-// How many labels are split into more than one 4-connected piece.
-int splitRegions(const std::vector<int>& labels, int width, int height) {
-  std::vector<bool> seen(labels.size(), false);
-  std::map<int, int> pieces;
-  for (size_t start = 0; start < labels.size(); ++start) {
-    if (seen[start]) continue;
-    ++pieces[labels[start]];
-    std::vector<size_t> stack{start};
-    seen[start] = true;
-    while (!stack.empty()) {
-      const size_t p = stack.back();
-      stack.pop_back();
-      const int x = static_cast<int>(p) % width, y = static_cast<int>(p) / width;
-      const int nx[4] = {x - 1, x + 1, x, x}, ny[4] = {y, y, y - 1, y + 1};
-      for (int i = 0; i < 4; ++i) {
-        if (nx[i] < 0 || nx[i] >= width || ny[i] < 0 || ny[i] >= height) continue;
-        const size_t q = static_cast<size_t>(nx[i] + ny[i] * width);
-        if (!seen[q] && labels[q] == labels[p]) {
-          seen[q] = true;
-          stack.push_back(q);
-        }
-      }
-    }
-  }
-  int split = 0;
-  for (const auto& entry : pieces) split += entry.second > 1;
-  return split;
-}
-
 double distanceFromCentre(int x, int y, double centre) { return std::hypot(x - centre, y - centre); }
 
 }  // namespace

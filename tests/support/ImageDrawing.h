@@ -22,3 +22,6 @@ void drawNoisyScene(S_CImageStorage& image, const std::vector<std::string>& rows
 
 // Label of every pel, row by row (objectID of its region, -1 for a free pel).
 std::vector<int> labelsOf(S_RegionStorage& result);
+
+// How many labels are split into more than one 4-connected piece (labels row by row).
+int splitRegions(const std::vector<int>& labels, int width, int height);
