@@ -11,8 +11,10 @@
 
 namespace {
 
-// What a part left behind: a part on a thread of its own cannot end the run
-// from there (a catcher only guards the thread that made it).
+// What a part left behind. No part ends the run while others still work, and
+// one on a thread of its own could not reach the caller's catcher (a catcher
+// only guards the thread that made it): every part is caught, and the caller
+// hears of it once all have stopped.
 struct PartOutcome {
   std::vector<std::string> warnings;
   bool failed = false;
@@ -46,17 +48,10 @@ void runParts(unsigned parts, void (*call)(const void* context, unsigned part), 
   } catch (const std::system_error&) {
     // No more threads to be had: the parts left run here, after the first.
   }
-  std::exception_ptr own;
-  try {
-    call(context, 0);
-    for (unsigned part = started; part < parts; ++part) call(context, part);
-  } catch (...) {
-    own = std::current_exception();
-  }
+  runCaught(call, context, 0, outcomes[0]);
+  for (unsigned part = started; part < parts; ++part) runCaught(call, context, part, outcomes[part]);
   for (std::thread& helper : helpers) helper.join();
-  if (own) std::rethrow_exception(own);
-  for (unsigned part = 1; part < started; ++part) {
-    PartOutcome& outcome = outcomes[part];
+  for (const PartOutcome& outcome : outcomes) {
     for (const std::string& warning : outcome.warnings) reportWarning(warning.c_str());
     if (outcome.failed) reportFatal(outcome.failure.c_str());
     if (outcome.exception) std::rethrow_exception(outcome.exception);

@@ -6,10 +6,9 @@
 #include <vector>
 
 // Runs call(context, part) for every part below parts: part 0 on the calling
-// thread, each other one on a thread of its own; returns when all are done. A
-// fatal error or exception of a part is raised again on the calling thread
-// once all are done (the calling thread's own first), and the other threads'
-// warnings are issued there too.
+// thread, each other one on a thread of its own; returns when all are done.
+// Then, part by part, the calling thread issues the part's warnings and
+// raises its fatal error or exception again, as if the part had run there.
 void runParts(unsigned parts, void (*call)(const void* context, unsigned part), const void* context);
 
 // How many parts count items are cut into for threads threads: none empty.
